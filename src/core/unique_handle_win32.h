@@ -5,15 +5,22 @@
 
 #include <windows.h>
 
+#include <bcrypt.h>
+#include <compressapi.h>
+
 #include <utility>
 
 namespace kestrova {
 
-template <typename T, auto Close, T Invalid>
+// Traits give the held type, the empty value and the release call: INVALID_HANDLE_VALUE is a cast constant,
+// which cannot be a template argument itself.
+template <typename Traits>
 class UniqueResource {
  public:
+  using Type = typename Traits::Type;
+
   UniqueResource() = default;
-  explicit UniqueResource(T value) : value_(value) {}
+  explicit UniqueResource(Type value) : value_(value) {}
   UniqueResource(const UniqueResource&) = delete;
   UniqueResource& operator=(const UniqueResource&) = delete;
   UniqueResource(UniqueResource&& other) noexcept : value_(other.release()) {}
@@ -23,41 +30,53 @@ class UniqueResource {
   }
   ~UniqueResource() { reset(); }
 
-  T get() const { return value_; }
-  explicit operator bool() const { return value_ != Invalid; }
+  Type get() const { return value_; }
+  explicit operator bool() const { return value_ != Traits::Invalid(); }
   // Releases what is held and returns the address to fill.
-  T* put() {
+  Type* put() {
     reset();
     return &value_;
   }
-  T release() { return std::exchange(value_, Invalid); }
-  void reset(T value = Invalid) {
-    const T old = std::exchange(value_, value);
-    if (old != Invalid) {
+  Type release() { return std::exchange(value_, Traits::Invalid()); }
+  void reset(Type value = Traits::Invalid()) {
+    const Type old = std::exchange(value_, value);
+    if (old != Traits::Invalid()) {
       const DWORD saved = GetLastError();
-      Close(old);
+      Traits::Close(old);
       SetLastError(saved);
     }
   }
 
  private:
-  T value_ = Invalid;
+  Type value_ = Traits::Invalid();
 };
 
 namespace detail {
-inline void CloseKernelHandle(HANDLE h) { CloseHandle(h); }
-inline void CloseFind(HANDLE h) { FindClose(h); }
-inline void CloseRegKey(HKEY k) { RegCloseKey(k); }
-inline void FreeLocal(HLOCAL p) { LocalFree(p); }
+template <typename T, auto CloseFunction, auto InvalidValue>
+struct SimpleTraits {
+  using Type = T;
+  static Type Invalid() { return (T)InvalidValue; }
+  static void Close(Type value) { CloseFunction(value); }
+};
+struct FileTraits {
+  using Type = HANDLE;
+  static Type Invalid() { return INVALID_HANDLE_VALUE; }
+  static void Close(Type value) { CloseHandle(value); }
+};
+struct FindTraits {
+  using Type = HANDLE;
+  static Type Invalid() { return INVALID_HANDLE_VALUE; }
+  static void Close(Type value) { FindClose(value); }
+};
 }  // namespace detail
 
 // Files and directories opened with CreateFileW (INVALID_HANDLE_VALUE when empty).
-using FileHandle = UniqueResource<HANDLE, detail::CloseKernelHandle, INVALID_HANDLE_VALUE>;
+using FileHandle = UniqueResource<detail::FileTraits>;
 // Processes, threads, mutexes, tokens and handles from NtCreateFile (null when empty).
-using KernelHandle = UniqueResource<HANDLE, detail::CloseKernelHandle, nullptr>;
-using FindHandle = UniqueResource<HANDLE, detail::CloseFind, INVALID_HANDLE_VALUE>;
-using RegKey = UniqueResource<HKEY, detail::CloseRegKey, nullptr>;
+using KernelHandle = UniqueResource<detail::SimpleTraits<HANDLE, CloseHandle, 0>>;
+using FindHandle = UniqueResource<detail::FindTraits>;
+using RegKey = UniqueResource<detail::SimpleTraits<HKEY, RegCloseKey, 0>>;
 // Memory the system allocated with LocalAlloc for us (converted SDDL, SID strings, FormatMessage texts).
-using LocalMemory = UniqueResource<HLOCAL, detail::FreeLocal, nullptr>;
+using LocalMemory = UniqueResource<detail::SimpleTraits<HLOCAL, LocalFree, 0>>;
 
 }  // namespace kestrova
