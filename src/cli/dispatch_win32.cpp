@@ -1,0 +1,102 @@
+#include "cli/dispatch.h"
+
+#include <cstdio>
+
+#include "appdirswap/staging_paths.h"
+#include "cli/log.h"
+#include "securefs/delete_tree.h"
+#include "securefs/paths.h"
+#include "securefs/system_folders.h"
+
+namespace kestrova {
+namespace {
+
+// A folder argument after clean-up; empty means the command line is unusable for that command.
+WideString FolderOption(const Options& options, const char* name) {
+  return NormalizeFolderArgument(options.GetOptionWide(name));
+}
+
+// Commands whose subsystem is not in this build yet: visible, never a silent success.
+int NotBuiltYet(const Options& options) {
+  LogError("%s: not built yet", options.command.c_str());
+  return kExitFailure;
+}
+
+int Rollback(const Options& options) {
+  const WideString folder = options.HasOption("--appdir")
+                                ? appdirswap::PartialStagingPath(FolderOption(options, "--appdir"))
+                                : FolderOption(options, "--dir");
+  if (folder.empty()) return kExitUsage;
+  const std::string shown = WideToUtf8(folder);
+  // One mistyped argument must not wipe a drive or a system folder.
+  const std::string refusal = securefs::RemovalRefusal(folder);
+  if (!refusal.empty()) {
+    LogError("rollback: refusing to remove %s: %s", shown.c_str(), refusal.c_str());
+    return kExitSuccess;
+  }
+  std::string error;
+  if (securefs::RemoveTree(securefs::LongPath(folder), &error)) {
+    LogInfo("rollback: removed %s", shown.c_str());
+  } else {
+    LogError("rollback: %s", error.c_str());
+  }
+  return kExitSuccess;
+}
+
+}  // namespace
+
+int Dispatch(const Options& options) {
+  const std::string& command = options.command;
+  if (command == "pack") {
+    if (!options.HasOption("--src") || !options.HasOption("--out")) return kExitUsage;
+    return NotBuiltYet(options);
+  }
+
+  if (!OpenRunLog(options)) std::fputs("warning: could not open the log file; logging to stdout only\n", stderr);
+  LogInfo("KestrovaPayload %s", command.c_str());
+
+  const auto needsFolder = [&](const char* name) { return FolderOption(options, name).empty(); };
+  const auto lacks = [&](const char* name) { return !options.HasOption(name); };
+
+  if (command == "extract") {
+    if (needsFolder("--out")) return kExitUsage;
+    return NotBuiltYet(options);
+  }
+  if (command == "verify") {
+    if (needsFolder("--dir")) return kExitUsage;
+    return NotBuiltYet(options);
+  }
+  if (command == "rollback") return Rollback(options);
+  if (command == "stage") {
+    if (needsFolder("--appdir") || lacks("--db") || lacks("--row")) return kExitUsage;
+    return NotBuiltYet(options);
+  }
+  if (command == "swap" || command == "repair" || command == "commit-staging" || command == "uninstall" ||
+      command == "check-appdir") {
+    if (needsFolder("--appdir")) return kExitUsage;
+    return NotBuiltYet(options);
+  }
+  if (command == "register-recovery") {
+    if (lacks("--script")) return kExitUsage;
+    return NotBuiltYet(options);
+  }
+  if (command == "install-vdd") {
+    if (lacks("--inf-dir")) return kExitUsage;
+    return NotBuiltYet(options);
+  }
+  if (command == "install-npu") {
+    if (lacks("--inf")) return kExitUsage;
+    return NotBuiltYet(options);
+  }
+  if (command == "install-cert") {
+    if (lacks("--cer")) return kExitUsage;
+    return NotBuiltYet(options);
+  }
+  if (command == "unregister-recovery" || command == "reserve-ports" || command == "release-ports" ||
+      command == "remove-vdd" || command == "record-managed") {
+    return NotBuiltYet(options);
+  }
+  return kExitUsage;
+}
+
+}  // namespace kestrova
