@@ -7,6 +7,7 @@
 
 #include <bcrypt.h>
 #include <compressapi.h>
+#include <msi.h>
 
 #include <utility>
 
@@ -78,5 +79,7 @@ using FindHandle = UniqueResource<detail::FindTraits>;
 using RegKey = UniqueResource<detail::SimpleTraits<HKEY, RegCloseKey, 0>>;
 // Memory the system allocated with LocalAlloc for us (converted SDDL, SID strings, FormatMessage texts).
 using LocalMemory = UniqueResource<detail::SimpleTraits<HLOCAL, LocalFree, 0>>;
+// Windows Installer databases, views and records (0 when empty; users link msi).
+using MsiHandle = UniqueResource<detail::SimpleTraits<MSIHANDLE, MsiCloseHandle, 0>>;
 
 }  // namespace kestrova
