@@ -69,6 +69,7 @@ struct FindTraits {
   static Type Invalid() { return INVALID_HANDLE_VALUE; }
   static void Close(Type value) { FindClose(value); }
 };
+inline void CloseBCryptProvider(BCRYPT_ALG_HANDLE provider) { BCryptCloseAlgorithmProvider(provider, 0); }
 }  // namespace detail
 
 // Files and directories opened with CreateFileW (INVALID_HANDLE_VALUE when empty).
@@ -81,5 +82,11 @@ using RegKey = UniqueResource<detail::SimpleTraits<HKEY, RegCloseKey, 0>>;
 using LocalMemory = UniqueResource<detail::SimpleTraits<HLOCAL, LocalFree, 0>>;
 // Windows Installer databases, views and records (0 when empty; users link msi).
 using MsiHandle = UniqueResource<detail::SimpleTraits<MSIHANDLE, MsiCloseHandle, 0>>;
+// CNG algorithm providers and hash objects (users link bcrypt).
+using BCryptAlgorithm = UniqueResource<detail::SimpleTraits<BCRYPT_ALG_HANDLE, detail::CloseBCryptProvider, 0>>;
+using BCryptHash = UniqueResource<detail::SimpleTraits<BCRYPT_HASH_HANDLE, BCryptDestroyHash, 0>>;
+// Windows Compression API handles (users link cabinet).
+using CompressorHandle = UniqueResource<detail::SimpleTraits<COMPRESSOR_HANDLE, CloseCompressor, 0>>;
+using DecompressorHandle = UniqueResource<detail::SimpleTraits<DECOMPRESSOR_HANDLE, CloseDecompressor, 0>>;
 
 }  // namespace kestrova

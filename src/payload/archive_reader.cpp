@@ -1,0 +1,149 @@
+#include "payload/archive_reader.h"
+
+#include <cstring>
+
+#include "payload/safe_path.h"
+#include "payload/sha256.h"
+
+namespace kestrova::payload {
+namespace {
+
+bool Fail(std::string* error, std::string text) {
+  if (error) *error = std::move(text);
+  return false;
+}
+
+RecordOutcome FailRecord(std::string* error, std::string text) {
+  Fail(error, std::move(text));
+  return RecordOutcome::kFailure;
+}
+
+}  // namespace
+
+Reader::Reader(ByteSource& source) : Reader(source, CreateChunkDecompressor()) {}
+
+Reader::Reader(ByteSource& source, std::unique_ptr<ChunkDecompressor> decompressor)
+    : source_(source),
+      decompressor_(std::move(decompressor)),
+      input_(new uint8_t[kMaxChunkLength]()),
+      output_(new uint8_t[kMaxChunkLength]()) {}
+
+Reader::~Reader() = default;
+
+// Sources deliver short only at the end of their data, so one Read per field is enough and a short one means
+// the archive ended there.
+bool Reader::ReadExactly(void* buffer, size_t length, size_t* got) {
+  size_t delivered = 0;
+  if (!source_.Read(buffer, length, &delivered)) {
+    *got = 0;
+    return false;
+  }
+  *got = delivered < length ? delivered : length;
+  return delivered >= length;
+}
+
+bool Reader::ReadHeader(std::string* error) {
+  if (!decompressor_) return Fail(error, "could not create the XPRESS_HUFF decompressor");
+  uint8_t field[4] = {};
+  size_t got = 0;
+  if (!ReadExactly(field, 4, &got) || std::memcmp(field, kArchiveMagic, 4) != 0) {
+    return Fail(error, "not a payload archive");
+  }
+  // The version is reported as far as it arrived, missing bytes as zero.
+  std::memset(field, 0, sizeof field);
+  const bool complete = ReadExactly(field, 4, &got);
+  std::memset(field + got, 0, sizeof field - got);
+  const uint32_t version = static_cast<uint32_t>(LoadLittleEndian(field, 4));
+  if (!complete || version != kArchiveVersion) {
+    return Fail(error, "unsupported payload format version " + std::to_string(version));
+  }
+  return true;
+}
+
+RecordOutcome Reader::NextRecord(Entry* entry, std::string* error) {
+  uint8_t tag = 0;
+  size_t got = 0;
+  if (!ReadExactly(&tag, 1, &got)) return FailRecord(error, "archive truncated: no end record");
+
+  if (tag == kTagEnd) {
+    uint8_t field[8] = {};
+    const bool complete = ReadExactly(field, 8, &got);
+    std::memset(field + got, 0, sizeof field - got);
+    const uint64_t fileCount = LoadLittleEndian(field, 8);
+    if (!complete || fileCount != entriesRead_) {
+      return FailRecord(error, "end record says " + std::to_string(fileCount) + " files, read " +
+                                   std::to_string(entriesRead_));
+    }
+    uint8_t extra = 0;
+    size_t extraGot = 0;
+    if (source_.Read(&extra, 1, &extraGot) && extraGot == 0) return RecordOutcome::kEnd;
+    return FailRecord(error, "trailing bytes after the end record");
+  }
+  if (tag != kTagFile) return FailRecord(error, "corrupt record header");
+
+  uint8_t lengthField[2] = {};
+  if (!ReadExactly(lengthField, 2, &got)) return FailRecord(error, "corrupt record header");
+  const size_t pathLength = static_cast<size_t>(LoadLittleEndian(lengthField, 2));
+  if (pathLength < 1 || pathLength > kMaxPathLength) return FailRecord(error, "corrupt record header");
+
+  // The path is read into the input buffer, not into the entry's string, so a short read leaves no
+  // half-filled path behind and the string only grows when a longer path arrives.
+  uint8_t fixed[8 + 32];
+  if (!ReadExactly(input_.get(), pathLength, &got) || !ReadExactly(fixed, sizeof fixed, &got)) {
+    return FailRecord(error, "archive truncated in a record header");
+  }
+  entry->path.assign(reinterpret_cast<const char*>(input_.get()), pathLength);
+  entry->size = LoadLittleEndian(fixed, 8);
+  std::memcpy(entry->sha256.data(), fixed + 8, 32);
+
+  if (!IsSafeRelativePath(entry->path)) return FailRecord(error, "unsafe path " + QuotedPath(entry->path));
+  ++entriesRead_;
+  return RecordOutcome::kEntry;
+}
+
+bool Reader::ReadData(const Entry& entry, const DataCallback& onData, std::string* error) {
+  Sha256 accumulator;
+  uint64_t remaining = entry.size;
+  size_t got = 0;
+  while (remaining > 0) {
+    uint8_t rawField[4], storedField[4], codec = 0;
+    if (!ReadExactly(rawField, 4, &got) || !ReadExactly(storedField, 4, &got) || !ReadExactly(&codec, 1, &got)) {
+      return Fail(error, "archive truncated in " + QuotedPath(entry.path));
+    }
+    const uint32_t rawLength = static_cast<uint32_t>(LoadLittleEndian(rawField, 4));
+    const uint32_t storedLength = static_cast<uint32_t>(LoadLittleEndian(storedField, 4));
+    if (rawLength < 1 || rawLength > kMaxChunkLength || rawLength > remaining || storedLength < 1 ||
+        storedLength > rawLength) {
+      return Fail(error, "corrupt chunk header in " + QuotedPath(entry.path));
+    }
+
+    if (codec == kCodecStored) {
+      if (storedLength != rawLength || !ReadExactly(output_.get(), rawLength, &got)) {
+        return Fail(error, "corrupt stored chunk in " + QuotedPath(entry.path));
+      }
+    } else if (codec == kCodecXpressHuff) {
+      size_t produced = 0;
+      if (!decompressor_ || !ReadExactly(input_.get(), storedLength, &got) ||
+          !decompressor_->Decompress(input_.get(), storedLength, output_.get(), kMaxChunkLength, &produced) ||
+          produced != rawLength) {
+        return Fail(error, "corrupt compressed chunk in " + QuotedPath(entry.path));
+      }
+    } else {
+      return Fail(error, "unknown codec " + std::to_string(codec) + " in " + QuotedPath(entry.path));
+    }
+
+    accumulator.Add(output_.get(), rawLength);
+    if (onData && !onData(output_.get(), rawLength)) {
+      return Fail(error, "could not write " + QuotedPath(entry.path));
+    }
+    remaining -= rawLength;
+  }
+
+  Sha256Digest actual;
+  if (!accumulator.Finish(&actual) || actual != entry.sha256) {
+    return Fail(error, "SHA-256 mismatch in " + QuotedPath(entry.path));
+  }
+  return true;
+}
+
+}  // namespace kestrova::payload

@@ -1,0 +1,71 @@
+// Reads an archive front to back from a ByteSource: the file header, then each record and its chunks,
+// checking every chunk's framing and every entry's SHA-256, then the end record's count. It does not write
+// files or decide where content goes (that is the DataCallback's business) and does not own the source.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "payload/archive_format.h"
+#include "payload/byte_stream.h"
+#include "payload/chunk_codec.h"
+
+namespace kestrova::payload {
+
+// The numbers are fixed.
+enum class RecordOutcome : int {
+  kEntry = 0,    // a file record was read into the Entry
+  kEnd = 1,      // the end record was read, its count matched and nothing follows it
+  kFailure = 2,  // the error text says why
+};
+
+// Receives each chunk's content in order; false means the receiver could not take it.
+using DataCallback = std::function<bool(const uint8_t* data, size_t length)>;
+
+class Reader {
+ public:
+  // Allocates two 4 MiB buffers (zero-filled, reused for every chunk) and creates the XPRESS_HUFF
+  // decompressor; a failure is reported by ReadHeader. The source must outlive the Reader.
+  explicit Reader(ByteSource& source);
+  // Takes the decompressor to use; null stands for one that could not be created.
+  Reader(ByteSource& source, std::unique_ptr<ChunkDecompressor> decompressor);
+  ~Reader();
+  Reader(const Reader&) = delete;
+  Reader& operator=(const Reader&) = delete;
+
+  // Call once, first. Failures: "could not create the XPRESS_HUFF decompressor", "not a payload archive",
+  // "unsupported payload format version <n>".
+  bool ReadHeader(std::string* error);
+
+  // Reads the next record. On kEntry, *entry holds a path that passed IsSafeRelativePath, and ReadData must
+  // be called for it before the next NextRecord. Failures: "archive truncated: no end record",
+  // "end record says <n> files, read <m>", "trailing bytes after the end record", "corrupt record header",
+  // "archive truncated in a record header", "unsafe path '<path>'". After kEnd or kFailure the Reader is
+  // not used again.
+  RecordOutcome NextRecord(Entry* entry, std::string* error);
+
+  // Reads the chunks of the entry NextRecord just returned, handing each chunk's content to `onData` (may be
+  // empty: content is then only checked). Content is delivered before it is proven: only a true result
+  // proves it matches the entry's SHA-256. Failures: "archive truncated in '<path>'", "corrupt chunk header
+  // in '<path>'", "corrupt stored chunk in '<path>'", "corrupt compressed chunk in '<path>'",
+  // "unknown codec <n> in '<path>'", "could not write '<path>'", "SHA-256 mismatch in '<path>'".
+  bool ReadData(const Entry& entry, const DataCallback& onData, std::string* error);
+
+  // File records whose header has been read.
+  uint64_t entriesRead() const { return entriesRead_; }
+
+ private:
+  // One Read of `length` bytes; true only when all of them arrived. *got tells how many did (0 on failure).
+  bool ReadExactly(void* buffer, size_t length, size_t* got);
+
+  ByteSource& source_;
+  std::unique_ptr<ChunkDecompressor> decompressor_;
+  std::unique_ptr<uint8_t[]> input_;
+  std::unique_ptr<uint8_t[]> output_;
+  uint64_t entriesRead_ = 0;
+};
+
+}  // namespace kestrova::payload

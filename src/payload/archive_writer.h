@@ -1,0 +1,55 @@
+// Writes file records and their chunks into a ByteSink, one pass, never seeking. The Writer's user writes the
+// file header before the first AddFile and the end record after the last (archive_format.h), and hashes each
+// file beforehand; the Writer does not open files, sort entries, or own the sink.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "payload/archive_format.h"
+#include "payload/byte_stream.h"
+#include "payload/chunk_codec.h"
+
+namespace kestrova::payload {
+
+class Writer {
+ public:
+  // Allocates the 4 MiB input and 8 MiB + 64 byte output buffers (zero-filled, reused for every chunk) and
+  // creates the XPRESS_HUFF compressor. The sink must outlive the Writer.
+  explicit Writer(ByteSink& sink);
+  // Takes the compressor to use; null stands for one that could not be created.
+  Writer(ByteSink& sink, std::unique_ptr<ChunkCompressor> compressor);
+  ~Writer();
+  Writer(const Writer&) = delete;
+  Writer& operator=(const Writer&) = delete;
+
+  // False when the compressor could not be created; the user then fails with
+  // "could not create the XPRESS_HUFF compressor" before writing anything.
+  bool HasCompressor() const { return compressor_ != nullptr; }
+
+  // Writes one file record for `path` with `size` and the caller's SHA-256 of the content, then the content
+  // read from `content` in chunks of at most 4 MiB, each compressed when that makes it smaller. Failures:
+  // "unsafe path '<path>'" (nothing written), "write failed", "'<path>' is shorter than its size",
+  // "'<path>' changed while being packed" (the content hashed differently from `sha256`). After a failure
+  // the sink holds a partial record and the archive must be abandoned.
+  bool AddFile(std::string_view path, uint64_t size, const Sha256Digest& sha256, ByteSource& content,
+               std::string* error);
+
+  // File records written completely; the user writes it as the end record's file count.
+  uint64_t entriesWritten() const { return entriesWritten_; }
+
+ private:
+  // Writes one chunk of 1 to 4 MiB: compressed (codec 1) when that is smaller, else stored (codec 0).
+  bool WriteChunk(const uint8_t* data, size_t length);
+
+  ByteSink& sink_;
+  std::unique_ptr<ChunkCompressor> compressor_;
+  std::unique_ptr<uint8_t[]> input_;
+  std::unique_ptr<uint8_t[]> output_;
+  uint64_t entriesWritten_ = 0;
+};
+
+}  // namespace kestrova::payload
