@@ -1,0 +1,33 @@
+// The decoder's lookup table for one block's Huffman code: a 2^11-entry first level indexed by the next bits of
+// the stream, with second-level tables for the longer codes. Building it is also where a block's 256-byte length
+// table is validated (complete code, nothing over 15 bits by construction of 4-bit fields).
+#pragma once
+
+#include <cstdint>
+
+namespace kestrova::payload::xpress {
+
+class DecodeTable {
+ public:
+  static constexpr int kRootBits = 11;
+  static constexpr uint32_t kLinkFlag = 0x8000;
+
+  // Reads the 512 4-bit lengths from table[0, 256). False when they do not form a complete prefix code.
+  bool Build(const uint8_t* table);
+
+  // Entry for the next bits of a left-aligned 64-bit buffer: symbol in bits 16..31, code length in bits 0..3.
+  uint32_t Lookup(uint64_t bits) const {
+    uint32_t entry = entries_[bits >> (64 - kRootBits)];
+    if (entry & kLinkFlag) {
+      uint32_t sub_bits = (entry >> 8) & 15;
+      entry = entries_[(entry >> 16) + ((bits << kRootBits) >> (64 - sub_bits))];
+    }
+    return entry;
+  }
+
+ private:
+  // First level plus the worst case of every first-level slot owning a full 2^(15-11) second level.
+  uint32_t entries_[(1u << kRootBits) + (1u << 15)];
+};
+
+}  // namespace kestrova::payload::xpress

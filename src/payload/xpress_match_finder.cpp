@@ -1,0 +1,139 @@
+#include "payload/xpress_match_finder.h"
+
+#include <cstring>
+
+#include "payload/xpress_format.h"
+
+namespace kestrova::payload::xpress {
+namespace {
+
+// Tuned on Windows DLLs against wimlib's ratio; see xpress_bench.
+constexpr uint32_t kChainDepth = 16;
+constexpr uint32_t kLazyDepth = 8;
+constexpr uint32_t kNiceLength = 48;
+constexpr int kLengthWeight = 4;   // rough bits a matched byte saves, against the offset bits it costs
+constexpr int kShortMatchMaxSlot = 10;  // 3-byte matches further back cost more than three literals
+
+inline uint32_t CommonLength(const uint8_t* a, const uint8_t* b, uint32_t limit) {
+  uint32_t n = 0;
+  while (n + 8 <= limit) {
+    uint64_t x = Load64(a + n) ^ Load64(b + n);
+    if (x != 0) return n + (static_cast<uint32_t>(__builtin_ctzll(x)) >> 3);
+    n += 8;
+  }
+  while (n < limit && a[n] == b[n]) ++n;
+  return n;
+}
+
+inline int Score(uint32_t length, uint32_t offset) {
+  return static_cast<int>(length) * kLengthWeight - HighBit(offset);
+}
+
+inline bool Worthwhile(uint32_t length, uint32_t offset) {
+  return length > 3 || HighBit(offset) < kShortMatchMaxSlot;
+}
+
+}  // namespace
+
+MatchFinder::MatchFinder()
+    : head_(std::make_unique<uint32_t[]>(1u << kHashBits)), prev_(std::make_unique<uint32_t[]>(kWindow)) {
+  std::memset(head_.get(), 0, sizeof(uint32_t) << kHashBits);
+  std::memset(prev_.get(), 0, sizeof(uint32_t) * kWindow);
+}
+
+void MatchFinder::Begin(const uint8_t* in, size_t length) {
+  // Moving the base a window past the previous stream's end invalidates every old entry without clearing.
+  uint64_t next_base = static_cast<uint64_t>(base_) + length_ + kWindow;
+  if (base_ == 0 || next_base + length + kWindow > 0xFFFFFFFFull) {
+    std::memset(head_.get(), 0, sizeof(uint32_t) << kHashBits);
+    next_base = kWindow;
+  }
+  base_ = static_cast<uint32_t>(next_base);
+  in_ = in;
+  length_ = length;
+  hashable_end_ = length >= 4 ? length - 3 : 0;
+}
+
+uint32_t MatchFinder::Hash(size_t pos) const { return (Load32(in_ + pos) * 2654435761u) >> (32 - kHashBits); }
+
+void MatchFinder::Insert(size_t pos) {
+  uint32_t h = Hash(pos);
+  uint32_t me = base_ + static_cast<uint32_t>(pos);
+  prev_[me & (kWindow - 1)] = head_[h];
+  head_[h] = me;
+}
+
+uint32_t MatchFinder::Longest(size_t pos, uint32_t limit, uint32_t floor, uint32_t depth, uint32_t* offset) const {
+  if (limit <= floor) return 0;
+  const uint8_t* cur = in_ + pos;
+  const uint32_t me = base_ + static_cast<uint32_t>(pos);
+  const uint32_t first = Load32(cur);
+  uint32_t best = floor;
+  uint32_t candidate = head_[Hash(pos)];
+  while (depth-- > 0) {
+    uint32_t distance = me - candidate;
+    if (distance > kMaxOffset || distance == 0) break;
+    const uint8_t* p = cur - distance;
+    if (p[best] == cur[best] && Load32(p) == first) {
+      uint32_t length = CommonLength(p, cur, limit);
+      if (length > best) {
+        best = length;
+        *offset = distance;
+        if (length >= kNiceLength || length == limit) break;
+      }
+    }
+    candidate = prev_[candidate & (kWindow - 1)];
+  }
+  return best > floor ? best : 0;
+}
+
+ParseResult MatchFinder::ParseBlock(size_t start, size_t end, Item* items, uint32_t* freq) {
+  std::memset(freq, 0, sizeof(uint32_t) * kSymbolCount);
+  ParseResult result;
+  size_t n = 0;
+  auto literal = [&](size_t at) {
+    items[n++] = Item{in_[at], 0};
+    ++freq[in_[at]];
+  };
+  size_t pos = start;
+  while (pos < end) {
+    if (pos >= hashable_end_) {
+      literal(pos++);
+      continue;
+    }
+    uint32_t offset = 0;
+    uint32_t length = Longest(pos, static_cast<uint32_t>(end - pos), kMinMatch - 1, kChainDepth, &offset);
+    Insert(pos);
+    if (length == 0 || !Worthwhile(length, offset)) {
+      literal(pos++);
+      continue;
+    }
+    // One step of lazy evaluation at a time: a better match one byte later turns this position into a literal.
+    bool next_inserted = false;
+    while (length < kNiceLength && pos + 1 < end && pos + 1 < hashable_end_) {
+      uint32_t next_offset = 0;
+      uint32_t next_length =
+          Longest(pos + 1, static_cast<uint32_t>(end - pos - 1), length - 1, kLazyDepth, &next_offset);
+      Insert(pos + 1);
+      next_inserted = true;
+      if (next_length == 0 || Score(next_length, next_offset) <= Score(length, offset)) break;
+      literal(pos++);
+      next_inserted = false;
+      length = next_length;
+      offset = next_offset;
+    }
+    items[n++] = Item{length, offset};
+    uint32_t slot = static_cast<uint32_t>(HighBit(offset));
+    uint32_t stored = length - kMinMatch;
+    ++freq[256 + (slot << 4) + (stored < 15 ? stored : 15)];
+    result.offset_bits += slot;
+    if (stored >= 15) result.extra_bytes += stored < 270 ? 1 : (stored <= 0xFFFF ? 3 : 7);
+    size_t stop = pos + length < hashable_end_ ? pos + length : hashable_end_;
+    for (size_t p = next_inserted ? pos + 2 : pos + 1; p < stop; ++p) Insert(p);
+    pos += length;
+  }
+  result.items = n;
+  return result;
+}
+
+}  // namespace kestrova::payload::xpress
