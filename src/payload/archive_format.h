@@ -5,6 +5,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -33,6 +35,16 @@ inline constexpr uint8_t kCodecXpressHuff = 1;
 inline constexpr size_t kWriterOutputCapacity = 8388672;
 
 using Sha256Digest = std::array<uint8_t, 32>;
+
+// The Writer's and Reader's chunk buffers. calloc rather than new[]() because fresh large blocks come zeroed
+// from the system, so the pages are not written just to clear them; null when the allocation failed.
+struct FreeDeleter {
+  void operator()(uint8_t* p) const { std::free(p); }
+};
+using ZeroedBuffer = std::unique_ptr<uint8_t[], FreeDeleter>;
+inline ZeroedBuffer AllocateZeroed(size_t length) {
+  return ZeroedBuffer(static_cast<uint8_t*>(std::calloc(length, 1)));
+}
 
 // One archive entry as the Reader returns it and the manifest lists it.
 struct Entry {

@@ -25,8 +25,11 @@ Reader::Reader(ByteSource& source) : Reader(source, CreateChunkDecompressor()) {
 Reader::Reader(ByteSource& source, std::unique_ptr<ChunkDecompressor> decompressor)
     : source_(source),
       decompressor_(std::move(decompressor)),
-      input_(new uint8_t[kMaxChunkLength]()),
-      output_(new uint8_t[kMaxChunkLength]()) {}
+      input_(AllocateZeroed(kMaxChunkLength)),
+      output_(AllocateZeroed(kMaxChunkLength)) {
+  // Without its buffers the reader cannot work at all; ReadHeader stops it before it starts.
+  if (!input_ || !output_) decompressor_.reset();
+}
 
 Reader::~Reader() = default;
 
@@ -86,13 +89,13 @@ RecordOutcome Reader::NextRecord(Entry* entry, std::string* error) {
   const size_t pathLength = static_cast<size_t>(LoadLittleEndian(lengthField, 2));
   if (pathLength < 1 || pathLength > kMaxPathLength) return FailRecord(error, "corrupt record header");
 
-  // The path is read into the input buffer, not into the entry's string, so a short read leaves no
-  // half-filled path behind and the string only grows when a longer path arrives.
+  // The path is read aside, not into the entry's string, so a short read leaves no half-filled path behind.
+  char path[kMaxPathLength];
   uint8_t fixed[8 + 32];
-  if (!ReadExactly(input_.get(), pathLength, &got) || !ReadExactly(fixed, sizeof fixed, &got)) {
+  if (!ReadExactly(path, pathLength, &got) || !ReadExactly(fixed, sizeof fixed, &got)) {
     return FailRecord(error, "archive truncated in a record header");
   }
-  entry->path.assign(reinterpret_cast<const char*>(input_.get()), pathLength);
+  entry->path.assign(path, pathLength);
   entry->size = LoadLittleEndian(fixed, 8);
   std::memcpy(entry->sha256.data(), fixed + 8, 32);
 

@@ -304,5 +304,25 @@ TEST(ArchiveReaderTest, SourceFailureInsideData) {
   EXPECT_EQ(error, "corrupt stored chunk in 'p'");
 }
 
+TEST(ArchiveReaderTest, RestartReadsAnotherArchiveAsIfNew) {
+  const Bytes first = test::WriteArchive({{"a", {'1'}}, {"b", {'2'}}});
+  Bytes second;
+  test::PutHeader(second);
+  test::PutEnd(second, 0);
+  MemorySource source(first);
+  Reader reader(source);
+  Entry entry;
+  ASSERT_TRUE(reader.ReadHeader(nullptr));
+  ASSERT_EQ(reader.NextRecord(&entry, nullptr), RecordOutcome::kEntry);
+  ASSERT_EQ(reader.entriesRead(), 1u);
+
+  source.Reset(second.data(), second.size());
+  reader.Restart();
+  EXPECT_EQ(reader.entriesRead(), 0u);
+  std::string error;
+  ASSERT_TRUE(reader.ReadHeader(&error)) << error;
+  EXPECT_EQ(reader.NextRecord(&entry, &error), RecordOutcome::kEnd) << error;
+}
+
 }  // namespace
 }  // namespace kestrova::payload

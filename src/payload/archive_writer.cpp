@@ -19,13 +19,20 @@ Writer::Writer(ByteSink& sink) : Writer(sink, CreateChunkCompressor()) {}
 Writer::Writer(ByteSink& sink, std::unique_ptr<ChunkCompressor> compressor)
     : sink_(sink),
       compressor_(std::move(compressor)),
-      input_(new uint8_t[kMaxChunkLength]()),
-      output_(new uint8_t[kWriterOutputCapacity]()) {}
+      input_(AllocateZeroed(kMaxChunkLength)),
+      output_(AllocateZeroed(kWriterOutputCapacity)) {
+  // Without its buffers the writer cannot work at all; the user's compressor check stops it before it starts.
+  if (!input_ || !output_) compressor_.reset();
+}
 
 Writer::~Writer() = default;
 
 bool Writer::AddFile(std::string_view path, uint64_t size, const Sha256Digest& sha256, ByteSource& content,
                      std::string* error) {
+  if (!input_ || !output_) {
+    Fail(error, "write failed");
+    return false;
+  }
   if (!IsSafeRelativePath(path)) {
     Fail(error, "unsafe path " + QuotedPath(path));
     return false;

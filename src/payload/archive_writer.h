@@ -26,7 +26,7 @@ class Writer {
   Writer(const Writer&) = delete;
   Writer& operator=(const Writer&) = delete;
 
-  // False when the compressor could not be created; the user then fails with
+  // False when the compressor (or a buffer) could not be created; the user then fails with
   // "could not create the XPRESS_HUFF compressor" before writing anything.
   bool HasCompressor() const { return compressor_ != nullptr; }
 
@@ -47,8 +47,8 @@ class Writer {
 
   ByteSink& sink_;
   std::unique_ptr<ChunkCompressor> compressor_;
-  std::unique_ptr<uint8_t[]> input_;
-  std::unique_ptr<uint8_t[]> output_;
+  ZeroedBuffer input_;
+  ZeroedBuffer output_;
   uint64_t entriesWritten_ = 0;
 };
 

@@ -22,6 +22,14 @@ class MemorySource final : public ByteSource {
   void FailReadsBeyond(size_t offset) { failAt_ = offset; }
   size_t position() const { return position_; }
 
+  // Starts over on another range, with no failure set.
+  void Reset(const uint8_t* data, size_t length) {
+    data_ = data;
+    length_ = length;
+    position_ = 0;
+    failAt_ = std::numeric_limits<size_t>::max();
+  }
+
   bool Read(void* buffer, size_t length, size_t* bytesGot) override {
     *bytesGot = 0;
     if (position_ + length > failAt_) return false;
