@@ -31,9 +31,11 @@ struct BitReader {
   uint32_t count;
 
   // Guarantees at least 49 valid bits: two symbols, or one symbol and its offset bits, without another refill.
-  void Refill() {
-    if (count > 48) return;
+  // False once bits already consumed lay beyond the input (only checked near the end, where it can happen).
+  bool Refill() {
     if (pos + 8 <= length) {
+      // No test of `count` first: loading when nothing is missing adds zero words, and a branch on the number
+      // of bits left mispredicts half the time.
       uint64_t x = Load64(in + pos);
       // Words arrive little-endian but are consumed first-word-first from the top: reverse the word order.
       x = (x << 32) | (x >> 32);
@@ -43,8 +45,10 @@ struct BitReader {
       uint32_t words = (64 - count) >> 4;
       pos += 2 * words;
       count += 16 * words;
-      return;
+      return true;
     }
+    if (count > 48) return true;
+    if (pos > length && 8 * (pos - length) > count) return false;
     while (count <= 48) {
       uint64_t word = 0;
       if (pos + 2 <= length) {
@@ -56,6 +60,7 @@ struct BitReader {
       pos += 2;
       count += 16;
     }
+    return true;
   }
 
   // Drops the words loaded ahead of the reference reader, which holds 16..31 bits once anything was consumed.
@@ -108,14 +113,12 @@ bool ReadLongLength(BitReader& r, size_t* length) {
 inline void CopyMatch(uint8_t* out, size_t out_pos, size_t offset, size_t length, size_t room) {
   uint8_t* dst = out + out_pos;
   const uint8_t* src = dst - offset;
-  if (offset >= 8 && length + 8 <= room) {
-    // Chunks of 8 never read bytes this copy has yet to write when the source is 8 or more bytes back.
-    uint8_t* end = dst + length;
-    do {
-      std::memcpy(dst, src, 8);
-      dst += 8;
-      src += 8;
-    } while (dst < end);
+  if (offset >= 8 && length + 16 <= room) {
+    // Chunks of 8 never read bytes this copy has yet to write when the source is 8 or more bytes back. Most
+    // matches are short, so the first 16 bytes go without a loop test.
+    std::memcpy(dst, src, 8);
+    std::memcpy(dst + 8, src + 8, 8);
+    for (size_t i = 16; i < length; i += 8) std::memcpy(dst + i, src + i, 8);
   } else if (offset == 1) {
     std::memset(dst, src[0], length);
   } else if (length + 8 <= room) {
@@ -149,7 +152,16 @@ bool XpressHuffDecoder::DecompressRaw(const uint8_t* in, size_t length, uint8_t*
     r.count = 0;
     size_t block_end = expected - out_pos > kBlockOutput ? out_pos + kBlockOutput : expected;
     while (out_pos < block_end) {
-      r.Refill();
+      if (!r.Refill()) return false;
+      uint32_t pair = table.LookupPair(r.bits);
+      if ((pair & DecodeTable::kPairFlag) && block_end - out_pos >= 2) {
+        out[out_pos] = static_cast<uint8_t>(pair >> 16);
+        out[out_pos + 1] = static_cast<uint8_t>(pair >> 8);
+        out_pos += 2;
+        r.bits <<= pair & 15;
+        r.count -= pair & 15;
+        continue;
+      }
       uint32_t symbol = r.Decode(table);
       if (symbol < 256) {
         out[out_pos++] = static_cast<uint8_t>(symbol);
@@ -170,7 +182,7 @@ bool XpressHuffDecoder::DecompressRaw(const uint8_t* in, size_t length, uint8_t*
       out_pos += match_length;
     }
     // A long-length match may have left fewer than 16 bits; the reference reader would have loaded a word.
-    r.Refill();
+    if (!r.Refill()) return false;
     r.Rewind();
     block_start = r.pos;
   }
