@@ -4,7 +4,8 @@
 
 #include "appdirswap/staging_paths.h"
 #include "cli/install_folder_guard.h"
-#include "cli/log.h"
+#include "cli/run_log.h"
+#include "core/log.h"
 #include "securefs/delete_tree.h"
 #include "securefs/paths.h"
 #include "securefs/system_folders.h"

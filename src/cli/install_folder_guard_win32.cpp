@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
-#include "cli/log.h"
 #include "cli/run_context.h"
+#include "core/log.h"
 #include "core/unique_handle_win32.h"
 #include "securefs/paths.h"
 #include "securefs/trust_evaluation.h"

@@ -5,8 +5,8 @@
 #include <cstdio>
 
 #include "cli/dispatch.h"
-#include "cli/log.h"
 #include "cli/options.h"
+#include "core/log.h"
 
 namespace {
 
@@ -35,7 +35,6 @@ int wmain(int argc, wchar_t** argv) {
   const int code = kestrova::Dispatch(options);
   if (code == kestrova::kExitUsage) std::fputs(kestrova::UsageText(), stderr);
   kestrova::LogInfo("KestrovaPayload %s exit %d", options.command.c_str(), code);
-  kestrova::CloseRunLog();
-  std::fflush(stdout);
+  kestrova::CloseLogFile();
   return code;
 }

@@ -1,4 +1,4 @@
-#include "cli/log.h"
+#include "cli/run_log.h"
 
 #include <gtest/gtest.h>
 

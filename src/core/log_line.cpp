@@ -1,4 +1,4 @@
-#include "cli/log_line.h"
+#include "core/log_line.h"
 
 #include <cstdio>
 

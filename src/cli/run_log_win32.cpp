@@ -1,69 +1,13 @@
-#include "cli/log.h"
+#include "cli/run_log.h"
 
 #include <sddl.h>
 
-#include <cstdarg>
-#include <cstdio>
-
-#include "cli/log_line.h"
+#include "core/log.h"
 #include "core/report.h"
 #include "core/unique_handle_win32.h"
 #include "securefs/folders.h"
 
 namespace kestrova {
-namespace {
-
-FileHandle g_logFile;
-
-void WriteLogLine(const char* level, const char* format, va_list args) {
-  char message[kLogMessageCapacity];
-  FormatLogMessage(message, format, args);
-  SYSTEMTIME now;
-  GetSystemTime(&now);
-  const LogTime time{now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds};
-  char line[kLogLineCapacity];
-  const size_t length = FormatLogLine(line, time, level, GetCurrentProcessId(), message);
-  if (length < 1) return;
-  std::fwrite(line, 1, length, stdout);
-  if (g_logFile) {
-    DWORD written = 0;
-    WriteFile(g_logFile.get(), line, static_cast<DWORD>(length), &written, nullptr);
-  }
-}
-
-void LogSink(ReportLevel level, const char* text) {
-  switch (level) {
-    case kReportInfo: LogInfo("%s", text); break;
-    case kReportWarning: LogWarn("%s", text); break;
-    case kReportError: LogError("%s", text); break;
-    default: break;
-  }
-}
-
-}  // namespace
-
-void LogInfo(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  WriteLogLine("INFO", format, args);
-  va_end(args);
-}
-
-void LogWarn(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  WriteLogLine("WARN", format, args);
-  va_end(args);
-}
-
-void LogError(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  WriteLogLine("ERROR", format, args);
-  va_end(args);
-}
-
-void InstallLogReportSink() { InstallReportSink(&LogSink); }
 
 HANDLE OpenLogFile(const WideString& path, const char* sddl) {
   LocalMemory descriptor;
@@ -100,16 +44,11 @@ HANDLE OpenLogFile(const WideString& path, const char* sddl) {
 
 bool OpenRunLog(const Options& options) {
   if (options.HasOption("--log")) {
-    g_logFile.reset(OpenLogFile(options.GetOptionWide("--log"), nullptr));
-    return static_cast<bool>(g_logFile);
+    SetLogFile(OpenLogFile(options.GetOptionWide("--log"), nullptr));
+    return HasLogFile();
   }
   // Placing the log without --log needs the secured updates folder; until then the run logs to stdout only.
   return false;
-}
-
-void CloseRunLog() {
-  std::fflush(stdout);
-  g_logFile.reset();
 }
 
 }  // namespace kestrova
