@@ -38,7 +38,7 @@ TEST(WriteManifestFileTest, ReplacesAnExistingLongerFile) {
   EXPECT_EQ(test::ReadTestFile(folder.File(L"manifest.json")), FormatManifest(TwoEntries()));
 }
 
-TEST(WriteManifestFileTest, ReplacesAReadOnlyFileFailsAndKeepsIt) {
+TEST(WriteManifestFileTest, ReadOnlyOldFileIsKeptAndTheWriteFails) {
   // DeleteFileW refuses a read-only file with 5; that is not "file not found", so the write is refused.
   test::TempFolder folder;
   ASSERT_TRUE(test::WriteTestFile(folder.File(L"manifest.json"), "old"));
