@@ -1,0 +1,214 @@
+#include "securefs/secure_folders.h"
+
+#include <gtest/gtest.h>
+
+#include "securefs/scratch_folder_win32.h"
+#include "securefs/secure_create_win32.h"
+#include "securefs/trust_evaluation.h"
+
+namespace kestrova::securefs {
+namespace {
+
+using test::CapturedReports;
+using test::ScratchFolder;
+using Reports = std::vector<std::pair<ReportLevel, std::string>>;
+
+constexpr char kWineOwnerVerdict[] = "owner S-1-5-21-0-0-0-1000 is not SYSTEM, Administrators or TrustedInstaller";
+
+// Judges every parent admin-only and records the modes it was asked in, so the creation steps can be reached where
+// Wine makes every real folder fail on its owner.
+std::vector<WalkMode>& JudgedModes() {
+  static std::vector<WalkMode> modes;
+  return modes;
+}
+std::string AdminOnlyJudge(const WideString&, WalkMode mode) {
+  JudgedModes().push_back(mode);
+  return std::string();
+}
+std::string RefusingOnSecondLookJudge(const WideString& parent, WalkMode mode) {
+  JudgedModes().push_back(mode);
+  return mode == WalkMode::ExistingOnly ? WideToUtf8(parent) + ": planted" : std::string();
+}
+
+std::string ReadText(const WideString& path) {
+  FileHandle file(CreateFileW((L"\\\\?\\" + path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                              nullptr));
+  if (!file) return "<unreadable>";
+  char buffer[64];
+  DWORD read = 0;
+  if (!ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr)) return "<unreadable>";
+  return std::string(buffer, read);
+}
+
+class SecureCreateFolderTest : public ::testing::Test {
+ protected:
+  SecureCreateFolderTest() { JudgedModes().clear(); }
+  ScratchFolder scratch_;
+  CapturedReports reports_;
+};
+
+TEST_F(SecureCreateFolderTest, RefusesBelowAFolderThatIsNotAdminOnly) {
+  const WideString path = scratch_ / L"missing\\updates";
+  const std::string verdict = CheckPathAndParents(scratch_ / L"missing", WalkMode::MissingAllowed);
+  ASSERT_EQ(verdict, std::string("C:\\: ") + kWineOwnerVerdict);
+  EXPECT_FALSE(SecureCreateFolder(path));
+  EXPECT_EQ(CapturedReports::Entries(),
+            (Reports{{kReportError, WideToUtf8(path) + " cannot be secured: a folder above it is not admin-only: " +
+                                        verdict}}));
+  EXPECT_FALSE(test::Exists(scratch_ / L"missing")) << "nothing is created below an unsafe folder";
+}
+
+TEST_F(SecureCreateFolderTest, CreatesAMissingFolderAndItsParents) {
+  const WideString path = scratch_ / L"a\\b\\updates";
+  EXPECT_TRUE(SecureCreateFolderWith(path, &AdminOnlyJudge));
+  EXPECT_TRUE(CapturedReports::Entries().empty());
+  EXPECT_TRUE(test::IsFolder(path));
+  EXPECT_EQ(JudgedModes(), (std::vector<WalkMode>{WalkMode::MissingAllowed, WalkMode::ExistingOnly}));
+}
+
+TEST_F(SecureCreateFolderTest, RecreatesAnExistingFolderThatAStrangerOwns) {
+  // Under Wine the owner of every folder is the Wine user, never an administrator principal.
+  const WideString path = scratch_ / L"updates";
+  test::MakeFolder(path);
+  test::WriteTextFile(path + L"\\planted.ps1");
+  ASSERT_FALSE(IsOwnedByAdmins(path));
+  EXPECT_TRUE(SecureCreateFolderWith(path, &AdminOnlyJudge));
+  EXPECT_EQ(CapturedReports::Entries(),
+            (Reports{{kReportWarning, WideToUtf8(path) + " is not owned by SYSTEM or Administrators; recreating it"}}));
+  EXPECT_TRUE(test::IsFolder(path));
+  EXPECT_FALSE(test::Exists(path + L"\\planted.ps1"));
+}
+
+TEST_F(SecureCreateFolderTest, AFileInThePlaceIsNotReplaced) {
+  const WideString path = scratch_ / L"updates";
+  test::WriteTextFile(path, "keep");
+  EXPECT_FALSE(SecureCreateFolderWith(path, &AdminOnlyJudge));
+  EXPECT_EQ(CapturedReports::Entries(), (Reports{{kReportError, "could not create " + WideToUtf8(path) + ": 183"}}));
+  EXPECT_EQ(ReadText(path), "keep");
+}
+
+TEST_F(SecureCreateFolderTest, JudgesTheParentAgainOnceItExists) {
+  const WideString parent = scratch_ / L"new";
+  const WideString path = parent + L"\\updates";
+  EXPECT_FALSE(SecureCreateFolderWith(path, &RefusingOnSecondLookJudge));
+  EXPECT_EQ(CapturedReports::Entries(),
+            (Reports{{kReportError, WideToUtf8(path) + " cannot be secured: a folder above it is not admin-only: " +
+                                        WideToUtf8(parent) + ": planted"}}));
+  EXPECT_TRUE(test::IsFolder(parent)) << "missing parents are created between the two judgements";
+  EXPECT_FALSE(test::Exists(path));
+}
+
+TEST_F(SecureCreateFolderTest, TheParentIsFoundByPathSyntax) {
+  static WideString judged;
+  judged.clear();
+  const auto judge = [](const WideString& parent, WalkMode) {
+    judged = parent;
+    return std::string("stop");
+  };
+  EXPECT_FALSE(SecureCreateFolderWith(scratch_ / L"x\\", judge));
+  EXPECT_EQ(judged, scratch_ / L"x");
+  EXPECT_FALSE(SecureCreateFolderWith(L"C:\\x", judge));
+  EXPECT_EQ(judged, L"C:\\");
+}
+
+TEST(IsOwnedByAdminsTest, TheWineUserIsNoAdministratorPrincipal) {
+  ScratchFolder scratch;
+  EXPECT_FALSE(IsOwnedByAdmins(scratch.Path()));
+  EXPECT_FALSE(IsOwnedByAdmins(scratch / L"missing")) << "an unreadable owner is not an administrator";
+}
+
+TEST(RepairInPlaceTest, RewritesAPlainFolderThroughItsHandle) {
+  ScratchFolder scratch;
+  CapturedReports reports;
+  EXPECT_TRUE(RepairInPlace(scratch.Path()));
+  EXPECT_TRUE(CapturedReports::Entries().empty());
+}
+
+TEST(RepairInPlaceTest, RefusesAFile) {
+  ScratchFolder scratch;
+  CapturedReports reports;
+  const WideString file = scratch / L"file";
+  test::WriteTextFile(file);
+  EXPECT_FALSE(RepairInPlace(file));
+  EXPECT_EQ(CapturedReports::Entries(),
+            (Reports{{kReportError, WideToUtf8(file) + " is no longer a plain directory; not repairing it"}}));
+}
+
+TEST(RepairInPlaceTest, ReportsAFolderThatCannotBeOpened) {
+  ScratchFolder scratch;
+  CapturedReports reports;
+  const WideString missing = scratch / L"missing";
+  EXPECT_FALSE(RepairInPlace(missing));
+  EXPECT_EQ(CapturedReports::Entries(),
+            (Reports{{kReportError, "could not open " + WideToUtf8(missing) + " to repair it: 2"}}));
+}
+
+// The enabled state of the three ownership privileges in the process token, in a fixed order.
+std::vector<DWORD> OwnershipPrivilegeStates() {
+  std::vector<DWORD> states;
+  KernelHandle token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return states;
+  DWORD size = 0;
+  GetTokenInformation(token.get(), TokenPrivileges, nullptr, 0, &size);
+  std::vector<BYTE> buffer(size);
+  if (!GetTokenInformation(token.get(), TokenPrivileges, buffer.data(), size, &size)) return states;
+  const auto* privileges = reinterpret_cast<const TOKEN_PRIVILEGES*>(buffer.data());
+  for (const wchar_t* name : {SE_TAKE_OWNERSHIP_NAME, SE_RESTORE_NAME, SE_BACKUP_NAME}) {
+    LUID luid{};
+    LookupPrivilegeValueW(nullptr, name, &luid);
+    DWORD state = 0xFFFFFFFF;  // not held
+    for (DWORD index = 0; index < privileges->PrivilegeCount; ++index) {
+      const LUID& held = privileges->Privileges[index].Luid;
+      if (held.LowPart == luid.LowPart && held.HighPart == luid.HighPart) {
+        state = privileges->Privileges[index].Attributes & SE_PRIVILEGE_ENABLED;
+      }
+    }
+    states.push_back(state);
+  }
+  return states;
+}
+
+TEST(OwnershipPrivilegesTest, EnablesWhileItLivesAndRestoresAfterwards) {
+  const std::vector<DWORD> before = OwnershipPrivilegeStates();
+  ASSERT_EQ(before.size(), 3u);
+  {
+    OwnershipPrivileges privileges;
+    EXPECT_TRUE(privileges.Adjusted());
+    const std::vector<DWORD> during = OwnershipPrivilegeStates();
+    for (size_t index = 0; index < during.size(); ++index) {
+      if (before[index] != 0xFFFFFFFF) EXPECT_EQ(during[index], static_cast<DWORD>(SE_PRIVILEGE_ENABLED)) << index;
+    }
+  }
+  EXPECT_EQ(OwnershipPrivilegeStates(), before);
+}
+
+TEST(DefaultUpdatesFolderTest, IsBelowTheCommonApplicationData) {
+  EXPECT_EQ(DefaultUpdatesFolder(), L"C:\\ProgramData\\Kestrova\\Updates");
+}
+
+TEST(SecureUpdatesParentTest, AFolderFromTheCommandLineNeedsNothing) {
+  CapturedReports reports;
+  EXPECT_TRUE(SecureUpdatesParent(L"D:\\u"));
+  EXPECT_TRUE(SecureUpdatesParent(L"C:\\ProgramData\\Kestrova\\Updates2"));
+  EXPECT_TRUE(CapturedReports::Entries().empty());
+}
+
+TEST(SecureUpdatesParentTest, TheDefaultFolderInAnyCaseHasItsMakersFolderJudged) {
+  const bool makerExisted = test::Exists(L"C:\\ProgramData\\Kestrova");
+  const std::string verdict = CheckPathAndParents(L"C:\\ProgramData", WalkMode::ExistingOnly);
+  ASSERT_EQ(verdict, std::string("C:\\: ") + kWineOwnerVerdict);
+  const Reports expected{
+      {kReportError, "C:\\ProgramData\\Kestrova cannot be repaired: a folder above it is not admin-only: " + verdict},
+      {kReportError,
+       "recovery: SECURITY: C:\\ProgramData\\Kestrova stays writable by standard users, so a planted "
+       "Updates\\recover.ps1 could run as SYSTEM; not registering the recovery task (KVRN-11940)"}};
+  for (const wchar_t* updates : {L"c:\\programdata\\KESTROVA\\updates", L"C:\\ProgramData\\Kestrova\\Updates\\"}) {
+    CapturedReports reports;
+    EXPECT_FALSE(SecureUpdatesParent(updates));
+    EXPECT_EQ(CapturedReports::Entries(), expected) << WideToUtf8(updates);
+  }
+  EXPECT_EQ(test::Exists(L"C:\\ProgramData\\Kestrova"), makerExisted) << "nothing is touched below an unsafe folder";
+}
+
+}  // namespace
+}  // namespace kestrova::securefs
