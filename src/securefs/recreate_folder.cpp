@@ -3,6 +3,7 @@
 #include <string>
 
 #include "core/report.h"
+#include "securefs/paths.h"
 
 namespace kestrova::securefs {
 namespace {
@@ -128,7 +129,9 @@ WideString RecreateSuffix(uint32_t processId, uint64_t ticks) {
 }
 
 bool RecreateFolder(IRecreateFileOps& ops, const WideString& path, const WideString& suffix) {
-  return Recreation(ops, path, suffix).Run();
+  // With a trailing separator the temporary names would fall inside the folder itself ("C:\x\.new-..."), and the
+  // new folder would be listed and moved into itself.
+  return Recreation(ops, TrimTrailingSeparators(path), suffix).Run();
 }
 
 }  // namespace kestrova::securefs

@@ -33,7 +33,8 @@ WideString RecreateSuffix(uint32_t processId, uint64_t ticks);
 
 // Replaces the folder at `path` by a new folder holding all its entries, the new one named path + ".new-" + suffix
 // until it takes the old one's place, the old one moved aside to path + ".old-" + suffix and then removed once empty.
-// True when the new folder stands at `path`; every step is reported through Report.
+// True when the new folder stands at `path`; every step is reported through Report. Trailing separators of `path` are
+// dropped first (TrimTrailingSeparators), also in the messages.
 //
 // Nothing is ever lost and nothing that holds an entry is removed:
 // - a listing that fails moves nothing ("could not list the entries of <path> (<code>); keeping it in place");

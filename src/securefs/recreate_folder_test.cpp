@@ -414,6 +414,13 @@ TEST_F(RecreateFolderMessageTest, ALateEntryThatCannotMoveKeepsTheOldFolder) {
   EXPECT_EQ(ops_.Where("planted x"), kPath + L"\\x");
 }
 
+TEST_F(RecreateFolderMessageTest, ATrailingSeparatorKeepsTheTemporaryFoldersBesideTheFolder) {
+  EXPECT_TRUE(RecreateFolder(ops_, kPath + L"\\", kSuffix));
+  EXPECT_EQ(Recorded(), (Reports{{kReportInfo, "C:\\data\\f recreated admin-only with its 3 entries moved over"}}));
+  EXPECT_EQ(ops_.Where("fresh"), kPath);
+  EXPECT_EQ(ops_.ChildrenOf(kPath), (std::vector<WideString>{L"a.txt", L"b", L"c.log"}));
+}
+
 TEST_F(RecreateFolderMessageTest, AnEmptyFolderIsRecreatedToo) {
   ScriptedFileOps empty;
   empty.AddFolder(L"C:", "volume");
