@@ -265,8 +265,13 @@ TEST(ArchiveReaderTest, ContentThatDoesNotMatchItsDigest) {
 }
 
 TEST(ArchiveReaderTest, CallbackRefusalAndEmptyCallback) {
-  const Bytes content = test::Compressible(kMaxChunkLength + 5);
-  const Bytes archive = test::WriteArchive({{"p", content}});
+  const Bytes content = test::Compressible(15);
+  Bytes archive;
+  test::PutHeader(archive);
+  test::PutRecord(archive, "p", content.size(), test::DigestOf(content));
+  test::PutStoredChunk(archive, Bytes(content.begin(), content.begin() + 10));
+  test::PutStoredChunk(archive, Bytes(content.begin() + 10, content.end()));
+  test::PutEnd(archive, 1);
   MemorySource source(archive);
   Reader reader(source);
   std::string error;

@@ -78,11 +78,13 @@ TEST(ArchiveWriterTest, RoundTripOfSeveralEntries) {
 }
 
 TEST(ArchiveWriterTest, IncompressibleDataIsStored) {
-  const Bytes content = test::Incompressible(kMaxChunkLength + 1000, 7);
-  const Bytes archive = test::WriteArchive({{"noise", content}});
+  const Bytes content = test::Incompressible(1000000, 7);
+  const Bytes archive = test::WriteArchive({{"noise", content}, {"n", {0x42}}});
   const auto chunks = ChunksOf(archive);
-  ASSERT_EQ(chunks.size(), 1u);
-  ASSERT_EQ(chunks[0].size(), 2u);
+  ASSERT_EQ(chunks.size(), 2u);
+  ASSERT_EQ(chunks[0].size(), 1u);
+  ASSERT_EQ(chunks[1].size(), 1u);
+  EXPECT_EQ(chunks[1][0].codec, kCodecStored);
   for (const ChunkInfo& c : chunks[0]) {
     EXPECT_EQ(c.codec, kCodecStored);
     EXPECT_EQ(c.storedLength, c.rawLength);
@@ -91,7 +93,7 @@ TEST(ArchiveWriterTest, IncompressibleDataIsStored) {
   const size_t firstPayload = kFileHeaderLength + kRecordHeaderFixedLength + 5 + kChunkHeaderLength;
   EXPECT_TRUE(std::equal(content.begin(), content.begin() + 4096, archive.begin() + firstPayload));
   const test::ReadResult read = test::ReadArchive(archive);
-  ASSERT_EQ(read.files.size(), 1u);
+  ASSERT_EQ(read.files.size(), 2u);
   EXPECT_TRUE(read.files[0].content == content);
 }
 
@@ -172,14 +174,14 @@ TEST(ArchiveWriterTest, ContentThatHashesDifferentlyChangedWhileBeingPacked) {
 }
 
 TEST(ArchiveWriterTest, EverySinkFailureIsWriteFailed) {
-  const Bytes content = test::Compressible(kMaxChunkLength + 100);
+  const Bytes content = test::Compressible(30000);
   MemorySink full;
   {
     Writer writer(full);
     MemorySource source(content);
     ASSERT_TRUE(writer.AddFile("p", content.size(), test::DigestOf(content), source, nullptr));
   }
-  // Fail at every write boundary and inside each write: the record header, each chunk header and payload.
+  // Fail inside and at the edges of each write: the record header (44 bytes), the chunk header, the payload.
   for (size_t limit : {size_t{0}, size_t{10}, size_t{47}, size_t{50}, size_t{100}, full.bytes().size() - 1}) {
     MemorySink sink;
     sink.FailWritesBeyond(limit);
