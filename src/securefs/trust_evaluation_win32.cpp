@@ -1,0 +1,17 @@
+#include "securefs/trust_evaluation.h"
+
+#include "securefs/trust_reader_win32.h"
+
+namespace kestrova::securefs {
+
+std::string CheckPathAndParents(const WideString& path, WalkMode mode) {
+  const Win32TrustReader reader;
+  return CheckPathAndParentsWith(reader, path, mode);
+}
+
+std::string CheckFolder(const WideString& path) {
+  const Win32TrustReader reader;
+  return CheckFolderWith(reader, path);
+}
+
+}  // namespace kestrova::securefs

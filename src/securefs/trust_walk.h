@@ -1,0 +1,72 @@
+// The walk that judges a path and every folder above it, and the judgement of one folder, written against
+// ITrustReader: the reader canonicalises, opens entries as themselves and reads their attributes, final paths and
+// security; this module decides the order of the checks, what a link or a missing folder means, and the verdict text.
+// The Windows reader lives in trust_reader_win32.h; the public entry points in trust_evaluation.h.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "core/text.h"
+#include "securefs/trust_judgement.h"
+
+namespace kestrova::securefs {
+
+// How missing folders at the end of a path are treated. The numbers are fixed.
+enum class WalkMode : uint32_t {
+  ExistingOnly = 0,    // every folder must exist
+  MissingAllowed = 1,  // a missing tail is accepted unjudged
+  MissingJudged = 2,   // a missing tail is judged by the rights it would inherit
+};
+
+inline constexpr uint32_t kFileAttributeDirectory = 0x10;
+inline constexpr uint32_t kFileAttributeReparsePoint = 0x400;
+inline constexpr uint32_t kErrorFileNotFound = 2;
+inline constexpr uint32_t kErrorPathNotFound = 3;
+
+// FileAttributeTagInfo of an opened entry; when readable is false, error holds the Win32 code.
+struct EntryAttributes {
+  bool readable = false;
+  uint32_t error = 0;
+  uint32_t attributes = 0;
+  uint32_t reparseTag = 0;
+};
+
+// One entry opened as itself (a link is never followed), held open until the verdict is made.
+class IOpenedEntry {
+ public:
+  virtual ~IOpenedEntry() = default;
+  virtual EntryAttributes ReadAttributes() const = 0;
+  // The normalised final path with DOS volume name, without a leading "\\?\"; empty when it cannot be read.
+  virtual WideString FinalPath() const = 0;
+  // Fills `snapshot` (cleared first) from the entry's owner and DACL. Empty on success, otherwise
+  // "security unreadable (<code>)" or "ACE <index> unreadable".
+  virtual std::string ReadSecurity(SecuritySnapshot& snapshot) const = 0;
+};
+
+class ITrustReader {
+ public:
+  virtual ~ITrustReader() = default;
+  // CanonicalPath of canonical_path.h: absolute, long names, no trailing separator; empty when it cannot be made.
+  virtual WideString CanonicalPath(const WideString& path) const = 0;
+  // Opens the long-path form with read-control and attribute access, full sharing, as itself. Null with the Win32
+  // code in `error` on failure.
+  virtual std::unique_ptr<IOpenedEntry> Open(const WideString& longForm, uint32_t& error) const = 0;
+  // Whether two paths name the same entry by an ordinal comparison that ignores case as the file system does.
+  virtual bool SamePathIgnoringCase(WideView a, WideView b) const = 0;
+};
+
+// Empty for a directory that is not a reparse point; otherwise "attributes unreadable (<code>)",
+// "is a reparse point (tag 0x%08lX)" or "is not a directory".
+std::string AttributeVerdict(const EntryAttributes& attributes);
+
+// The verdict for `path` and every folder above it, root first: empty when all are admin-only, otherwise one text
+// naming the first offending folder. Every open, attribute and final-path check of the whole chain comes before any
+// security is read, and every entry that passed stays open until the verdict is made.
+std::string CheckPathAndParentsWith(const ITrustReader& reader, const WideString& path, WalkMode mode);
+
+// The verdict for that one folder, without looking above it and without comparing its final path.
+std::string CheckFolderWith(const ITrustReader& reader, const WideString& path);
+
+}  // namespace kestrova::securefs
