@@ -1,0 +1,29 @@
+// The handlers of the pack, extract and verify commands, as the dispatcher and the stage command call them: each
+// logs its own outcome (LogInfo, LogWarn, LogError) and returns the exit code, 0 on success and 1 on failure.
+// Option parsing, opening the archive source and the install-folder guard stay with the callers. Windows only.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "core/text.h"
+#include "payload/byte_stream.h"
+
+namespace kestrova::payload {
+
+// Packs every regular file below `src` (links neither followed nor packed), minus the exclusions (relative paths
+// with "/", exact bytes; a folder excludes what lies below it), sorted by path, into a new archive at `out`. Any
+// failure after `out` was created deletes it, so no partial archive is ever left.
+int RunPack(const WideString& src, const WideString& out, const std::vector<std::string>& excludes);
+
+// Empties `out` (refusing a drive root or a system folder, or a folder above one), recreates it with
+// kExtractedTreeDescriptor, writes and proves every entry of the archive read from `source`, then writes
+// manifest.json. A failure leaves what was written so far, and no new manifest.json.
+int RunExtract(ByteSource& source, const WideString& out);
+
+// Compares the files under `dir` with the archive read from `source`. With `repair`, every missing or different file
+// is rewritten through a ".kvtmp" file moved over it (the folder is created when it is missing), and manifest.json is
+// rewritten; returns 0 only when no file was damaged, or every damaged one was repaired.
+int RunVerify(ByteSource& source, const WideString& dir, bool repair);
+
+}  // namespace kestrova::payload

@@ -1,0 +1,96 @@
+#include <windows.h>
+
+#include <set>
+#include <vector>
+
+#include "core/log.h"
+#include "payload/archive_reader.h"
+#include "payload/commands.h"
+#include "payload/hash_file.h"
+#include "payload/manifest.h"
+#include "payload/write_entry.h"
+#include "securefs/delete_tree.h"
+#include "securefs/folders.h"
+#include "securefs/paths.h"
+#include "securefs/system_folders.h"
+
+namespace kestrova::payload {
+
+namespace {
+
+// The key under which the file system knows an entry's file: Windows compares names without regard to case, with an
+// upper-casing table close to the invariant one.
+WideString FileSystemKey(const std::string& entryPath) {
+  WideString key = Utf8ToWide(entryPath);
+  if (key.empty()) return key;
+  WideString upper(key.size(), L'\0');
+  const int length = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, key.c_str(), static_cast<int>(key.size()),
+                                   upper.data(), static_cast<int>(upper.size()), nullptr, nullptr, 0);
+  if (length == static_cast<int>(upper.size())) return upper;
+  return key;
+}
+
+}  // namespace
+
+int RunExtract(ByteSource& source, const WideString& out) {
+  const ULONGLONG start = GetTickCount64();
+  const WideString folder = securefs::LongPath(out);
+  const std::string shown = WideToUtf8(securefs::DisplayPath(folder));
+
+  // Clearing is a recursive delete: one mistyped --out must not wipe a drive or a system folder.
+  const std::string refusal = securefs::RemovalRefusal(out);
+  if (!refusal.empty()) {
+    LogError("extract: could not clear %s: %s", shown.c_str(), refusal.c_str());
+    return 1;
+  }
+  std::string removeError;
+  if (!securefs::RemoveTree(folder, &removeError)) {
+    LogError("extract: could not clear %s: %s", shown.c_str(), removeError.c_str());
+    return 1;
+  }
+  if (!securefs::CreateFolderWithSddl(folder, kExtractedTreeDescriptor)) {
+    LogError("extract: could not create %s", shown.c_str());
+    return 1;
+  }
+
+  Reader reader(source);
+  std::string error;
+  if (!reader.ReadHeader(&error)) {
+    LogError("extract: %s", error.c_str());
+    return 1;
+  }
+
+  FileHasher hasher;
+  std::vector<Entry> written;
+  // A second entry for the same file would overwrite the first after it was proven, leaving a tree that no longer
+  // matches its manifest while the run reports every file verified; such an archive is refused instead.
+  std::set<WideString> seen;
+  uint64_t totalBytes = 0;
+  while (true) {
+    Entry entry;
+    const RecordOutcome outcome = reader.NextRecord(&entry, &error);
+    if (outcome == RecordOutcome::kEnd) break;
+    if (outcome == RecordOutcome::kEntry && !seen.insert(FileSystemKey(entry.path)).second) {
+      error = "duplicate path " + QuotedPath(entry.path);
+    } else if (outcome == RecordOutcome::kEntry &&
+               WriteEntry(reader, entry, EntryTargetPath(folder, entry.path), hasher, &error)) {
+      totalBytes += entry.size;
+      written.push_back(std::move(entry));
+      continue;
+    }
+    LogError("extract failed after %llu files: %s", static_cast<unsigned long long>(written.size()), error.c_str());
+    return 1;
+  }
+
+  if (!WriteManifestFile(folder, written)) {
+    LogError("extract: could not write %s\\manifest.json", shown.c_str());
+    return 1;
+  }
+  const double seconds = static_cast<double>(GetTickCount64() - start) / 1000.0;
+  LogInfo("extracted and verified %llu files, %.1f MB into %s in %.1fs",
+          static_cast<unsigned long long>(written.size()), static_cast<double>(totalBytes) / 1048576.0, shown.c_str(),
+          seconds);
+  return 0;
+}
+
+}  // namespace kestrova::payload

@@ -1,0 +1,126 @@
+#include <windows.h>
+
+#include <memory>
+
+#include "core/log.h"
+#include "core/unique_handle_win32.h"
+#include "payload/archive_writer.h"
+#include "payload/commands.h"
+#include "payload/file_streams.h"
+#include "payload/hash_file.h"
+#include "payload/pack_walk.h"
+#include "securefs/paths.h"
+
+namespace kestrova::payload {
+
+namespace {
+
+constexpr double kBytesPerMegabyte = 1048576.0;
+
+// The system's own words for a Win32 code, without the line break FormatMessageW ends them with.
+std::string SystemMessage(DWORD code) {
+  LocalMemory text;
+  const DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+      reinterpret_cast<LPWSTR>(text.put()), 0, nullptr);
+  if (length == 0 || !text) return "error " + std::to_string(code);
+  WideString message(static_cast<const wchar_t*>(text.get()), length);
+  while (!message.empty() && (message.back() == L'\r' || message.back() == L'\n' || message.back() == L' ')) {
+    message.pop_back();
+  }
+  return WideToUtf8(message);
+}
+
+// Writes the whole archive into `sink`; false with the first failure's text.
+bool WriteArchive(ByteSink& sink, const std::vector<PackItem>& files, uint64_t* inputBytes, std::string* error) {
+  Writer writer(sink);
+  if (!writer.HasCompressor()) {
+    *error = "could not create the XPRESS_HUFF compressor";
+    return false;
+  }
+  if (!WriteArchiveHeader(sink)) {
+    *error = "write failed";
+    return false;
+  }
+  FileHasher hasher;
+  for (const PackItem& file : files) {
+    // The digest stands in the record header ahead of the data, so each file is read once to hash it; AddFile reads
+    // it again and proves that what it packed is what was hashed.
+    uint64_t length = 0;
+    Sha256Digest digest{};
+    if (!hasher.Hash(file.fullPath, &length, &digest)) {
+      *error = "could not read " + WideToUtf8(securefs::DisplayPath(file.fullPath));
+      return false;
+    }
+    const std::unique_ptr<ByteSource> content = OpenFileSource(file.fullPath, error);
+    if (!content) return false;
+    if (!writer.AddFile(file.relativePath, length, digest, *content, error)) return false;
+    *inputBytes += length;
+  }
+  if (!WriteEndRecord(sink, writer.entriesWritten())) {
+    *error = "write failed";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int RunPack(const WideString& src, const WideString& out, const std::vector<std::string>& excludes) {
+  const ULONGLONG start = GetTickCount64();
+  const std::string shownSource = WideToUtf8(src);
+  const std::string shownOut = WideToUtf8(out);
+
+  // Relative paths are built from the names the walk meets below the root rather than by resolving each file's
+  // final path: the same text for every file the walk takes (it never enters a link), without opening each file
+  // once more, and without a window in which a file swapped for a link would be mapped somewhere else.
+  std::vector<PackItem> files;
+  uint32_t walkError = 0;
+  const std::unique_ptr<FolderLister> lister = CreateWin32FolderLister();
+  if (!WalkTree(*lister, securefs::LongPath(src), &files, &walkError)) {
+    LogError("pack: could not list %s: %s", shownSource.c_str(), SystemMessage(walkError).c_str());
+    return 1;
+  }
+  ApplyExclusions(&files, excludes);
+  SortForArchive(&files);
+
+  // The long-path form both creates and, after a failure, deletes the archive: deleting by the path as typed would
+  // miss an output path longer than MAX_PATH and leave a partial archive behind.
+  const WideString outLong = securefs::LongPath(out);
+  FileHandle archive(
+      CreateFileW(outLong.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!archive) {
+    const DWORD code = GetLastError();
+    LogError("pack: could not create %s: %lu", shownOut.c_str(), code);
+    return 1;
+  }
+
+  uint64_t inputBytes = 0;
+  uint64_t archiveBytes = 0;
+  std::string error;
+  bool packed = false;
+  {
+    const std::unique_ptr<CountingSink> sink = CreateFileSink(archive.get());
+    packed = WriteArchive(*sink, files, &inputBytes, &error);
+    archiveBytes = sink->bytesWritten();
+  }
+  // A close that fails may have lost data the cache still held; the archive is then not trustworthy.
+  const bool closed = CloseHandle(archive.release()) != FALSE;
+  if (packed && !closed) {
+    packed = false;
+    error = "write failed";
+  }
+  if (!packed) {
+    LogError("pack failed: %s", error.c_str());
+    DeleteFileW(outLong.c_str());
+    return 1;
+  }
+
+  const double seconds = static_cast<double>(GetTickCount64() - start) / 1000.0;
+  LogInfo("packed %llu files, %.1f MB into %s (%.1f MB) in %.1fs", static_cast<unsigned long long>(files.size()),
+          static_cast<double>(inputBytes) / kBytesPerMegabyte, shownOut.c_str(),
+          static_cast<double>(archiveBytes) / kBytesPerMegabyte, seconds);
+  return 0;
+}
+
+}  // namespace kestrova::payload

@@ -1,0 +1,37 @@
+// Putting one archive entry on disk and proving it there: the per-entry step that extract runs for every entry and
+// verify --repair for every damaged one, the check of a file against its entry, and the security descriptor of an
+// extracted tree. Windows only. Clearing and creating the target folder and the manifest belong to the commands.
+#pragma once
+
+#include <string>
+
+#include "core/text.h"
+#include "payload/archive_format.h"
+#include "payload/archive_reader.h"
+#include "payload/hash_file.h"
+
+namespace kestrova::payload {
+
+// The folder extract creates (and verify --repair recreates): a protected DACL, inherited by everything below, giving
+// SYSTEM, Administrators and Owner Rights full control and Users and both application-package groups read and execute.
+inline constexpr const char* kExtractedTreeDescriptor =
+    "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;OW)(A;OICI;0x1200a9;;;BU)(A;OICI;0x1200a9;;;AC)"
+    "(A;OICI;0x1200a9;;;S-1-15-2-2)";
+
+// Writes the data of `entry`, which `reader` has just returned from NextRecord, to `target` (long-path form), then
+// reads the file back and compares it with the entry. Creates the folders above `target` as needed and replaces an
+// existing file. Failures, with <t> the display form of `target` and <code> the Win32 error:
+//   "could not create the directory of <t>: <code>", "could not create <t>: <code>",
+//   any ReadData text ("SHA-256 mismatch in '<path>'", "could not write '<path>'", ...): the partly written file stays,
+//   "<t> does not match the archive after writing".
+bool WriteEntry(Reader& reader, const Entry& entry, const WideString& target, std::string* error);
+// The same, hashing the written file with the caller's buffer.
+bool WriteEntry(Reader& reader, const Entry& entry, const WideString& target, FileHasher& hasher,
+                std::string* error);
+
+// Whether `path` names an existing file that is neither a folder nor a reparse point and whose length and SHA-256
+// equal the entry's.
+bool FileMatchesEntry(const WideString& path, const Entry& entry);
+bool FileMatchesEntry(const WideString& path, const Entry& entry, FileHasher& hasher);
+
+}  // namespace kestrova::payload

@@ -1,0 +1,67 @@
+#include "payload/write_entry.h"
+
+#include <windows.h>
+
+#include "core/unique_handle_win32.h"
+#include "payload/file_streams.h"
+#include "securefs/folders.h"
+#include "securefs/paths.h"
+
+namespace kestrova::payload {
+
+bool WriteEntry(Reader& reader, const Entry& entry, const WideString& target, FileHasher& hasher,
+                std::string* error) {
+  const std::string shown = WideToUtf8(securefs::DisplayPath(target));
+  const size_t last = target.find_last_of(L'\\');
+  if (last != WideString::npos) {
+    if (!securefs::CreateFolderTree(target.substr(0, last))) {
+      const DWORD code = GetLastError();
+      if (error) *error = "could not create the directory of " + shown + ": " + std::to_string(code);
+      return false;
+    }
+  }
+
+  bool written = false;
+  {
+    FileHandle file(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                nullptr));
+    if (!file) {
+      const DWORD code = GetLastError();
+      if (error) *error = "could not create " + shown + ": " + std::to_string(code);
+      return false;
+    }
+    const std::unique_ptr<CountingSink> sink = CreateFileSink(file.get());
+    written = reader.ReadData(
+        entry, [&](const uint8_t* data, size_t length) { return sink->Write(data, length); }, error);
+  }
+  if (!written) return false;
+
+  // The data was proven while it streamed through; reading the closed file back proves what reached the disk.
+  if (!FileMatchesEntry(target, entry, hasher)) {
+    if (error) *error = shown + " does not match the archive after writing";
+    return false;
+  }
+  return true;
+}
+
+bool WriteEntry(Reader& reader, const Entry& entry, const WideString& target, std::string* error) {
+  FileHasher hasher;
+  return WriteEntry(reader, entry, target, hasher, error);
+}
+
+bool FileMatchesEntry(const WideString& path, const Entry& entry, FileHasher& hasher) {
+  const DWORD attributes = GetFileAttributesW(securefs::LongPath(path).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) return false;
+  uint64_t length = 0;
+  Sha256Digest digest{};
+  if (!hasher.Hash(path, &length, &digest)) return false;
+  return length == entry.size && digest == entry.sha256;
+}
+
+bool FileMatchesEntry(const WideString& path, const Entry& entry) {
+  FileHasher hasher;
+  return FileMatchesEntry(path, entry, hasher);
+}
+
+}  // namespace kestrova::payload
