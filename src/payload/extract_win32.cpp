@@ -16,22 +16,6 @@
 
 namespace kestrova::payload {
 
-namespace {
-
-// The key under which the file system knows an entry's file: Windows compares names without regard to case, with an
-// upper-casing table close to the invariant one.
-WideString FileSystemKey(const std::string& entryPath) {
-  WideString key = Utf8ToWide(entryPath);
-  if (key.empty()) return key;
-  WideString upper(key.size(), L'\0');
-  const int length = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, key.c_str(), static_cast<int>(key.size()),
-                                   upper.data(), static_cast<int>(upper.size()), nullptr, nullptr, 0);
-  if (length == static_cast<int>(upper.size())) return upper;
-  return key;
-}
-
-}  // namespace
-
 int RunExtract(ByteSource& source, const WideString& out) {
   const ULONGLONG start = GetTickCount64();
   const WideString folder = securefs::LongPath(out);
@@ -70,7 +54,7 @@ int RunExtract(ByteSource& source, const WideString& out) {
     Entry entry;
     const RecordOutcome outcome = reader.NextRecord(&entry, &error);
     if (outcome == RecordOutcome::kEnd) break;
-    if (outcome == RecordOutcome::kEntry && !seen.insert(FileSystemKey(entry.path)).second) {
+    if (outcome == RecordOutcome::kEntry && !seen.insert(EntryFileKey(entry.path)).second) {
       error = "duplicate path " + QuotedPath(entry.path);
     } else if (outcome == RecordOutcome::kEntry &&
                WriteEntry(reader, entry, EntryTargetPath(folder, entry.path), hasher, &error)) {

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <set>
 #include <vector>
 
 #include "core/log.h"
@@ -48,12 +49,19 @@ int RunVerify(ByteSource& source, const WideString& dir, bool repair) {
   std::vector<Entry> entries;  // only kept for the manifest that a repair rewrites
   uint64_t damaged = 0;
   uint64_t repaired = 0;
+  // With two entries for one file, the second repair would overwrite the first and the run would still end in
+  // success; such an archive describes no tree, and is refused.
+  std::set<WideString> seen;
   while (true) {
     Entry entry;
     const RecordOutcome outcome = reader.NextRecord(&entry, &error);
     if (outcome == RecordOutcome::kEnd) break;
     if (outcome != RecordOutcome::kEntry) {
       LogError("verify: %s", error.c_str());
+      return 1;
+    }
+    if (!seen.insert(EntryFileKey(entry.path)).second) {
+      LogError("verify: duplicate path %s", QuotedPath(entry.path).c_str());
       return 1;
     }
     const WideString target = EntryTargetPath(folder, entry.path);

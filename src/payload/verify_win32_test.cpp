@@ -234,6 +234,21 @@ TEST(VerifyCommandTest, TruncatedAndTrailingArchivesFail) {
   EXPECT_EQ(log.Rows(), (std::vector<LogRow>{{"ERROR", "verify: trailing bytes after the end record"}}));
 }
 
+TEST(VerifyCommandTest, SecondEntryForTheSameFileIsRefused) {
+  ScratchFolder scratch;
+  const WideString dir = scratch / L"app";
+  test::PutFile(dir, "a.txt", "x");
+  const Bytes archive = test::WriteArchive({{"a.txt", ToBytes("first")}, {"A.txt", ToBytes("second")}});
+  MemorySource source(archive);
+  CapturedLog log;
+  EXPECT_EQ(RunVerify(source, dir, true), 1);
+  const std::vector<LogRow> rows = log.Rows();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0], (LogRow{"INFO", "verify: repaired " + WideToUtf8(dir) + "\\a.txt"}));
+  EXPECT_EQ(rows[1], (LogRow{"ERROR", "verify: duplicate path 'A.txt'"}));
+  EXPECT_EQ(ReadBytes(dir + L"\\a.txt"), "first");
+}
+
 TEST(VerifyCommandTest, BadHeaderFails) {
   ScratchFolder scratch;
   const WideString dir = scratch / L"app";

@@ -34,4 +34,8 @@ bool WriteEntry(Reader& reader, const Entry& entry, const WideString& target, Fi
 bool FileMatchesEntry(const WideString& path, const Entry& entry);
 bool FileMatchesEntry(const WideString& path, const Entry& entry, FileHasher& hasher);
 
+// The name under which the file system knows an entry's file: the path upper-cased as Windows compares names, so two
+// entries with equal keys would land in the same file.
+WideString EntryFileKey(const std::string& entryPath);
+
 }  // namespace kestrova::payload

@@ -59,6 +59,17 @@ bool FileMatchesEntry(const WideString& path, const Entry& entry, FileHasher& ha
   return length == entry.size && digest == entry.sha256;
 }
 
+WideString EntryFileKey(const std::string& entryPath) {
+  WideString key = Utf8ToWide(entryPath);
+  if (key.empty()) return key;
+  // NTFS compares names through its upper-case table, which the invariant locale's upper-casing follows.
+  WideString upper(key.size(), L'\0');
+  const int length = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, key.c_str(), static_cast<int>(key.size()),
+                                   upper.data(), static_cast<int>(upper.size()), nullptr, nullptr, 0);
+  if (length == static_cast<int>(upper.size())) return upper;
+  return key;
+}
+
 bool FileMatchesEntry(const WideString& path, const Entry& entry) {
   FileHasher hasher;
   return FileMatchesEntry(path, entry, hasher);
