@@ -18,6 +18,7 @@ struct XpressHuffEncoder::State {
   uint32_t freq[kSymbolCount];
   uint8_t lengths[kSymbolCount];
   uint16_t codes[kSymbolCount];
+  uint8_t cost[kSymbolCount];
 };
 
 XpressHuffEncoder::XpressHuffEncoder() : state_(std::make_unique<State>()) {}
@@ -72,14 +73,18 @@ size_t XpressHuffEncoder::CompressRaw(const uint8_t* in, size_t length, uint8_t*
   if (length == 0) return 0;
   State& s = *state_;
   s.finder.Begin(in, length);
+  // Before any block is coded: literals a little under a byte, match symbols a little over.
+  for (int sym = 0; sym < kSymbolCount; ++sym) s.cost[sym] = sym < 256 ? 7 : 9;
   size_t out_pos = 0;
   for (size_t start = 0; start < length; start += kBlockOutput) {
     size_t end = length - start > kBlockOutput ? start + kBlockOutput : length;
     bool last = end == length;
-    ParseResult parsed = s.finder.ParseBlock(start, end, s.items.get(), s.freq);
+    ParseResult parsed = s.finder.ParseBlock(start, end, s.cost, s.items.get(), s.freq);
     if (last) ++s.freq[kEndSymbol];
     BuildLimitedLengths(s.freq, kSymbolCount, kMaxCodeLength, s.lengths);
     BuildCanonicalCodes(s.lengths, kSymbolCount, s.codes);
+    // Symbols this block did not use would get a long code if the next one starts using them.
+    for (int sym = 0; sym < kSymbolCount; ++sym) s.cost[sym] = s.lengths[sym] != 0 ? s.lengths[sym] : 12;
 
     uint64_t bits = parsed.offset_bits;
     for (int sym = 0; sym < kSymbolCount; ++sym) bits += static_cast<uint64_t>(s.freq[sym]) * s.lengths[sym];

@@ -11,8 +11,8 @@ namespace {
 constexpr uint32_t kChainDepth = 16;
 constexpr uint32_t kLazyDepth = 8;
 constexpr uint32_t kNiceLength = 48;
-constexpr int kLengthWeight = 4;   // rough bits a matched byte saves, against the offset bits it costs
-constexpr int kShortMatchMaxSlot = 10;  // 3-byte matches further back cost more than three literals
+// Positions inside a long match are rarely the best later source; indexing only its start saves much time.
+constexpr uint32_t kIndexedMatchPrefix = 24;
 
 inline uint32_t CommonLength(const uint8_t* a, const uint8_t* b, uint32_t limit) {
   uint32_t n = 0;
@@ -23,14 +23,6 @@ inline uint32_t CommonLength(const uint8_t* a, const uint8_t* b, uint32_t limit)
   }
   while (n < limit && a[n] == b[n]) ++n;
   return n;
-}
-
-inline int Score(uint32_t length, uint32_t offset) {
-  return static_cast<int>(length) * kLengthWeight - HighBit(offset);
-}
-
-inline bool Worthwhile(uint32_t length, uint32_t offset) {
-  return length > 3 || HighBit(offset) < kShortMatchMaxSlot;
 }
 
 }  // namespace
@@ -87,7 +79,18 @@ uint32_t MatchFinder::Longest(size_t pos, uint32_t limit, uint32_t floor, uint32
   return best > floor ? best : 0;
 }
 
-ParseResult MatchFinder::ParseBlock(size_t start, size_t end, Item* items, uint32_t* freq) {
+ParseResult MatchFinder::ParseBlock(size_t start, size_t end, const uint8_t* cost, Item* items, uint32_t* freq) {
+  // Bits saved by a match against coding its bytes as literals, priced with the previous block's code.
+  auto gain = [&](size_t at, uint32_t length, uint32_t offset) {
+    int slot = HighBit(offset);
+    uint32_t stored = length - kMinMatch;
+    int bits = cost[256 + (slot << 4) + (stored < 15 ? stored : 15)] + slot;
+    if (stored >= 15) bits += stored < 270 ? 8 : 24;
+    int literals = 0;
+    uint32_t priced = length < kNiceLength ? length : kNiceLength;
+    for (uint32_t i = 0; i < priced; ++i) literals += cost[in_[at + i]];
+    return literals - bits;
+  };
   std::memset(freq, 0, sizeof(uint32_t) * kSymbolCount);
   ParseResult result;
   size_t n = 0;
@@ -104,7 +107,8 @@ ParseResult MatchFinder::ParseBlock(size_t start, size_t end, Item* items, uint3
     uint32_t offset = 0;
     uint32_t length = Longest(pos, static_cast<uint32_t>(end - pos), kMinMatch - 1, kChainDepth, &offset);
     Insert(pos);
-    if (length == 0 || !Worthwhile(length, offset)) {
+    int current_gain = length != 0 ? gain(pos, length, offset) : 0;
+    if (current_gain <= 0) {
       literal(pos++);
       continue;
     }
@@ -116,7 +120,10 @@ ParseResult MatchFinder::ParseBlock(size_t start, size_t end, Item* items, uint3
           Longest(pos + 1, static_cast<uint32_t>(end - pos - 1), length - 1, kLazyDepth, &next_offset);
       Insert(pos + 1);
       next_inserted = true;
-      if (next_length == 0 || Score(next_length, next_offset) <= Score(length, offset)) break;
+      if (next_length == 0) break;
+      int next_gain = gain(pos + 1, next_length, next_offset);
+      if (next_gain <= current_gain) break;
+      current_gain = next_gain;
       literal(pos++);
       next_inserted = false;
       length = next_length;
@@ -128,7 +135,8 @@ ParseResult MatchFinder::ParseBlock(size_t start, size_t end, Item* items, uint3
     ++freq[256 + (slot << 4) + (stored < 15 ? stored : 15)];
     result.offset_bits += slot;
     if (stored >= 15) result.extra_bytes += stored < 270 ? 1 : (stored <= 0xFFFF ? 3 : 7);
-    size_t stop = pos + length < hashable_end_ ? pos + length : hashable_end_;
+    size_t stop = pos + (length < kIndexedMatchPrefix ? length : kIndexedMatchPrefix);
+    if (stop > hashable_end_) stop = hashable_end_;
     for (size_t p = next_inserted ? pos + 2 : pos + 1; p < stop; ++p) Insert(p);
     pos += length;
   }

@@ -27,8 +27,9 @@ class MatchFinder {
   void Begin(const uint8_t* in, size_t length);
 
   // Parses [start, end) (end at most start + 65536) into items; matches stay inside the range but may reach up
-  // to 65535 bytes back into earlier ranges of the same stream. freq[512] is overwritten.
-  ParseResult ParseBlock(size_t start, size_t end, Item* items, uint32_t* freq);
+  // to 65535 bytes back into earlier ranges of the same stream. cost[512] estimates each symbol's bits (the
+  // previous block's code); freq[512] is overwritten.
+  ParseResult ParseBlock(size_t start, size_t end, const uint8_t* cost, Item* items, uint32_t* freq);
 
  private:
   static constexpr int kHashBits = 15;
