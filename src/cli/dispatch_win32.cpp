@@ -6,6 +6,8 @@
 #include "cli/install_folder_guard.h"
 #include "cli/run_log.h"
 #include "core/log.h"
+#include "payload/archive_source.h"
+#include "payload/commands.h"
 #include "securefs/delete_tree.h"
 #include "securefs/paths.h"
 #include "securefs/system_folders.h"
@@ -22,6 +24,18 @@ WideString FolderOption(const Options& options, const char* name) {
 int NotBuiltYet(const Options& options) {
   LogError("%s: not built yet", options.command.c_str());
   return kExitFailure;
+}
+
+// The archive named by --from-file, or by --db and --row; logs "<command>: <reason>" when it cannot be opened.
+std::unique_ptr<payload::ByteSource> OpenSource(const Options& options) {
+  const payload::ArchiveLocation location{
+      options.HasOption("--from-file"), options.GetOptionWide("--from-file"),
+      options.HasOption("--db"),        options.GetOptionWide("--db"),
+      options.HasOption("--row"),       options.GetOptionWide("--row")};
+  std::string error;
+  auto source = payload::OpenArchiveSource(location, &error);
+  if (!source) LogError("%s: %s", options.command.c_str(), error.c_str());
+  return source;
 }
 
 int Rollback(const Options& options) {
@@ -65,7 +79,7 @@ int Dispatch(const Options& options) {
   const std::string& command = options.command;
   if (command == "pack") {
     if (!options.HasOption("--src") || !options.HasOption("--out")) return kExitUsage;
-    return NotBuiltYet(options);
+    return payload::RunPack(FolderOption(options, "--src"), options.GetOptionWide("--out"), options.excludes);
   }
 
   if (!OpenRunLog(options)) std::fputs("warning: could not open the log file; logging to stdout only\n", stderr);
@@ -78,13 +92,16 @@ int Dispatch(const Options& options) {
     const WideString out = FolderOption(options, "--out");
     if (out.empty()) return kExitUsage;
     if (!GuardInstallFolder("extract", out)) return kExitFailure;
-    return NotBuiltYet(options);
+    const auto source = OpenSource(options);
+    return source ? payload::RunExtract(*source, out) : kExitFailure;
   }
   if (command == "verify") {
     const WideString dir = FolderOption(options, "--dir");
     if (dir.empty()) return kExitUsage;
-    if (options.flags.count("--repair") != 0 && !GuardInstallFolder("verify", dir)) return kExitFailure;
-    return NotBuiltYet(options);
+    const bool repair = options.flags.count("--repair") != 0;
+    if (repair && !GuardInstallFolder("verify", dir)) return kExitFailure;
+    const auto source = OpenSource(options);
+    return source ? payload::RunVerify(*source, dir, repair) : kExitFailure;
   }
   if (command == "rollback") return Rollback(options);
   if (command == "stage") {

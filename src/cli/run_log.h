@@ -14,7 +14,8 @@ namespace kestrova {
 // the caller owns the handle.
 HANDLE OpenLogFile(const WideString& path, const char* sddl);
 
-// Opens the run's log for every command but pack; true when a log file is open.
+// Opens the run's log for every command but pack: --log when given; else the temporary folder for uninstall
+// and check-appdir; else logs\payload.log in the updates folder, after securing it. True when a log file is open.
 bool OpenRunLog(const Options& options);
 
 }  // namespace kestrova

@@ -5,7 +5,9 @@
 #include "core/log.h"
 #include "core/report.h"
 #include "core/unique_handle_win32.h"
+#include "cli/run_context.h"
 #include "securefs/folders.h"
+#include "securefs/secure_folders.h"
 
 namespace kestrova {
 
@@ -42,13 +44,42 @@ HANDLE OpenLogFile(const WideString& path, const char* sddl) {
   return INVALID_HANDLE_VALUE;
 }
 
+namespace {
+
+constexpr char kTempLogSddlUninstall[] = "D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;RC;;;OW)";
+constexpr char kSharedLogSddl[] = "D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;BU)";
+
+// uninstall and check-appdir log to the temporary folder: uninstall removes the updates folder, and check-appdir
+// runs before anything of ours exists and must not create folders.
+HANDLE OpenTemporaryLog(const std::string& command) {
+  wchar_t temp[261] = {};
+  if (GetTempPathW(261, temp) == 0) return INVALID_HANDLE_VALUE;
+  const WideString path = WideString(temp) + L"KestrovaPayload-" + Utf8ToWide(command) + L".log";
+  return OpenLogFile(path, command == "uninstall" ? kTempLogSddlUninstall : nullptr);
+}
+
+// Every other command appends to the shared log, but only once the folders around it are admin-only: the log
+// sits beside files that later run as SYSTEM.
+HANDLE OpenSharedLog(const Options& options) {
+  const WideString updates = ResolveUpdatesFolder(options, securefs::DefaultUpdatesFolder());
+  const WideString logs = updates + L"\\logs";
+  if (!securefs::SecureUpdatesParent(updates)) return INVALID_HANDLE_VALUE;
+  if (!securefs::SecureCreateFolder(updates)) return INVALID_HANDLE_VALUE;
+  if (!securefs::SecureCreateFolder(logs)) return INVALID_HANDLE_VALUE;
+  return OpenLogFile(logs + L"\\payload.log", kSharedLogSddl);
+}
+
+}  // namespace
+
 bool OpenRunLog(const Options& options) {
   if (options.HasOption("--log")) {
     SetLogFile(OpenLogFile(options.GetOptionWide("--log"), nullptr));
-    return HasLogFile();
+  } else if (options.command == "uninstall" || options.command == "check-appdir") {
+    SetLogFile(OpenTemporaryLog(options.command));
+  } else {
+    SetLogFile(OpenSharedLog(options));
   }
-  // Placing the log without --log needs the secured updates folder; until then the run logs to stdout only.
-  return false;
+  return HasLogFile();
 }
 
 }  // namespace kestrova

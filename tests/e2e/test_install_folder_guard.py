@@ -7,7 +7,8 @@ ROOT_REASON = f"C:\\: owner {WINE_OWNER} is not SYSTEM, Administrators or Truste
 
 
 def errors(run):
-    return [m for m in run.messages() if "SECURITY" in m or "cannot be the install folder" in m]
+    commands = ("extract:", "verify:", "commit-staging:", "check-appdir:")
+    return [m for m in run.messages() if m.startswith(commands) and ("SECURITY" in m or "cannot be the install" in m)]
 
 
 def test_check_appdir_names_the_folder_and_the_reason(tool, scratch):
