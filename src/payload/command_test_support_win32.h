@@ -87,6 +87,7 @@ inline void PutFile(const WideString& folder, const std::string& relative, const
 }
 
 inline std::string AsString(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+inline Bytes ToBytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
 // Sends the log lines of its lifetime to a file of its own as well as to stdout, and hands them back parsed.
 class CapturedLog {

@@ -20,7 +20,7 @@ using test::ReadBytes;
 using test::ScratchFolder;
 using test::StartsWith;
 
-Bytes ToBytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
+using test::ToBytes;
 
 int Extract(const Bytes& archive, const WideString& out) {
   MemorySource source(archive);

@@ -15,6 +15,9 @@ namespace kestrova::payload {
 // The manifest text for `entries`, in their order: a "files" array with one line per entry,
 //   {\n  "files": [\n    {"path": "<path>", "size": <size>, "sha256": "<64 lowercase hex>"},\n ... \n  ]\n}\n
 // The path bytes are written unchanged; an empty list gives "{\n  \"files\": [\n  ]\n}\n".
+// The 64 lowercase hex digits a digest is written as in manifest.json.
+std::string DigestHex(const Sha256Digest& digest);
+
 std::string FormatManifest(const std::vector<Entry>& entries);
 
 // Reads manifest text (UTF-8, no escapes accepted) into *entries, which is cleared first. Whitespace (space, tab,

@@ -4,17 +4,16 @@
 
 namespace kestrova::payload {
 
-namespace {
-
-void AppendHex(std::string& text, const Sha256Digest& digest) {
+std::string DigestHex(const Sha256Digest& digest) {
   static constexpr char kDigits[] = "0123456789abcdef";
+  std::string text;
+  text.reserve(64);
   for (uint8_t byte : digest) {
     text += kDigits[byte >> 4];
     text += kDigits[byte & 0x0F];
   }
+  return text;
 }
-
-}  // namespace
 
 std::string FormatManifest(const std::vector<Entry>& entries) {
   std::string text = "{\n  \"files\": [\n";
@@ -29,7 +28,7 @@ std::string FormatManifest(const std::vector<Entry>& entries) {
     (void)ec;  // 20 digits hold every 64-bit value.
     text.append(digits, end);
     text += ", \"sha256\": \"";
-    AppendHex(text, entry.sha256);
+    text += DigestHex(entry.sha256);
     text += "\"}";
     text += i + 1 < entries.size() ? ",\n" : "\n";
   }

@@ -5,20 +5,13 @@
 #include <vector>
 
 #include "payload/sha256.h"
+#include "payload/manifest.h"
 #include "payload/sha256_engine.h"
 
 namespace kestrova::payload {
 namespace {
 
-std::string Hex(const Sha256Digest& digest) {
-  std::string text;
-  char two[3];
-  for (const uint8_t b : digest) {
-    std::snprintf(two, sizeof two, "%02x", b);
-    text += two;
-  }
-  return text;
-}
+std::string Hex(const Sha256Digest& digest) { return DigestHex(digest); }
 
 struct Vector {
   std::string message;

@@ -18,7 +18,7 @@ using test::ReadBytes;
 using test::ScratchFolder;
 using test::StartsWith;
 
-Bytes ToBytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
+using test::ToBytes;
 
 const std::vector<test::File>& Files() {
   static const std::vector<test::File> files = {
