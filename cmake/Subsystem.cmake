@@ -72,7 +72,7 @@ function(kestrova_add_gtest exe)
   else()
     add_test(NAME ${exe} COMMAND ${exe} --gtest_brief=1)
   endif()
-  set_tests_properties(${exe} PROPERTIES ENVIRONMENT "KESTROVA_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+  set_tests_properties(${exe} PROPERTIES ENVIRONMENT "KESTROVA_SOURCE_DIR=${PROJECT_SOURCE_DIR}" TIMEOUT 900)
 endfunction()
 
 # A libFuzzer program of the current folder's library, built only in the fuzz preset: kestrova_fuzzer(<name>)

@@ -14,6 +14,10 @@ wine_start() {
     wineserver -w
   fi
   wineserver -p >/dev/null 2>&1 || true
+  # Bring up the prefix's services (services.exe, winedevice, plugplay) now, detached from our output: the first
+  # program run under a persistent server would otherwise start them with its own stdout, and they would keep a
+  # test runner's pipe open, and the runner waiting, for as long as the server lives.
+  wine wineboot </dev/null >/dev/null 2>&1 || true
 }
 
 wine_stop() {

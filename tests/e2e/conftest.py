@@ -83,6 +83,9 @@ def wine_prefix():
         subprocess.run(["wineboot", "-i"], env=env, capture_output=True, check=False)
         subprocess.run(["wineserver", "-w"], env=env, check=False)
     subprocess.run(["wineserver", "-p"], env=env, check=False)
+    # Start the prefix's services detached from any captured pipe, or they would hold a test's output open.
+    subprocess.run(["wine", "wineboot"], env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, check=False)
     yield
 
 
