@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <bcrypt.h>
+#include <combaseapi.h>
 #include <compressapi.h>
 #include <msi.h>
 
@@ -70,6 +71,7 @@ struct FindTraits {
   static void Close(Type value) { FindClose(value); }
 };
 inline void CloseBCryptProvider(BCRYPT_ALG_HANDLE provider) { BCryptCloseAlgorithmProvider(provider, 0); }
+inline void FreeTaskMemory(PWSTR text) { CoTaskMemFree(text); }
 }  // namespace detail
 
 // Files and directories opened with CreateFileW (INVALID_HANDLE_VALUE when empty).
@@ -80,6 +82,8 @@ using FindHandle = UniqueResource<detail::FindTraits>;
 using RegKey = UniqueResource<detail::SimpleTraits<HKEY, RegCloseKey, 0>>;
 // Memory the system allocated with LocalAlloc for us (converted SDDL, SID strings, FormatMessage texts).
 using LocalMemory = UniqueResource<detail::SimpleTraits<HLOCAL, LocalFree, 0>>;
+// Texts the shell allocates for the caller with CoTaskMemAlloc (known-folder paths; users link ole32).
+using TaskMemory = UniqueResource<detail::SimpleTraits<PWSTR, detail::FreeTaskMemory, 0>>;
 // Windows Installer databases, views and records (0 when empty; users link msi).
 using MsiHandle = UniqueResource<detail::SimpleTraits<MSIHANDLE, MsiCloseHandle, 0>>;
 // CNG algorithm providers and hash objects (users link bcrypt).

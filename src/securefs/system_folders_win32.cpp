@@ -10,10 +10,6 @@
 namespace kestrova::securefs {
 namespace {
 
-void FreeTaskMemory(PWSTR text) { CoTaskMemFree(text); }
-// Texts the shell allocates for the caller with CoTaskMemAlloc.
-using TaskMemoryText = UniqueResource<detail::SimpleTraits<PWSTR, FreeTaskMemory, 0>>;
-
 bool OrdinalEqualIgnoringCase(WideView a, WideView b) {
   return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
          CSTR_EQUAL;
@@ -44,7 +40,7 @@ bool IsSystemFolder(const WideString& path) {
   };
   const WideString name = TrimTrailingSeparators(LongNameOf(path));
   for (const KNOWNFOLDERID* id : kKnownFolders) {
-    TaskMemoryText known;
+    TaskMemory known;
     // The shell allocates the text even when the call fails; the owner frees it either way.
     if (FAILED(SHGetKnownFolderPath(*id, 0, nullptr, known.put()))) continue;
     if (IsAtOrAbove(name, known.get(), OrdinalEqualIgnoringCase)) return true;
