@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "core/text.h"
+#include "core/unique_handle_win32.h"
 
 namespace kestrova::securefs {
 
@@ -29,9 +30,20 @@ bool Unlink(const WideString& path, DWORD attributes);
 // or "could not set the DACL of <path>: <code>" and returns false.
 bool ApplySddl(HANDLE handle, const WideString& path, const char* sddl);
 
+// Opens an entry as itself (a reparse point is opened as the link, never followed) to judge and write its security:
+// READ_CONTROL, WRITE_DAC, WRITE_OWNER and FILE_READ_ATTRIBUTES (without WRITE_OWNER where that is denied, so that
+// ApplySddl can still write the DACL alone), full sharing. Whatever is renamed or swapped in at
+// that name afterwards, the handle stays on the object opened here. Empty, with the Win32 last error, on failure.
+FileHandle OpenForSecuring(const WideString& path);
+
+// Whether the opened object is a plain folder, by FileAttributeTagInfo; false when that cannot be read.
+bool IsPlainFolderHandle(HANDLE object);
+
 // Creates a folder that must not exist yet with the descriptor of `sddl`, after creating its parent with
 // CreateFolderTree (false without a message when that fails), then applies it again with ApplySddl for the owner and
-// the protection. Reports "could not parse SDDL for <path>" or "could not create <path>: <code>" (183 when it exists).
+// the protection, through a handle opened on the created folder. Reports "could not parse SDDL for <path>",
+// "could not create <path>: <code>" (183 when it exists), "could not open <path>: <code>" or
+// "<path> is no longer a plain directory; not securing it".
 bool CreateFolderWithSddl(const WideString& path, const char* sddl);
 
 }  // namespace kestrova::securefs

@@ -5,6 +5,7 @@
 
 #include "core/report.h"
 #include "core/unique_handle_win32.h"
+#include "securefs/paths.h"
 
 namespace kestrova::securefs {
 namespace {
@@ -50,13 +51,16 @@ bool IsPlainFolder(DWORD attributes) {
 }
 
 bool CreateFolderTree(const WideString& path) {
+  if (IsDriveRootForm(path)) {
+    // A drive root is never created, and in the "\\?\C:" form (what the folder part of "\\?\C:\x" is) it names the
+    // volume device, not its root folder, so it is asked for by "X:\".
+    const WideString root{path[path.size() >= 4 && path[2] == L'?' ? 4 : 0], L':', L'\\'};
+    const DWORD attributes = GetFileAttributesW(root.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  }
   if (IsPlainFolderPath(path)) return true;
   const size_t last = path.find_last_of(L'\\');
-  if (last != WideString::npos && last >= 1) {
-    const WideString parent = path.substr(0, last);
-    const bool isDrive = parent.size() > 1 && parent.back() == L':';
-    if (!isDrive && !CreateFolderTree(parent)) return false;
-  }
+  if (last != WideString::npos && last >= 1 && !CreateFolderTree(path.substr(0, last))) return false;
   if (CreateDirectoryW(path.c_str(), nullptr)) return true;
   // Another process may have created the folder between the test above and our own creation.
   return IsPlainFolderPath(path);
@@ -118,8 +122,39 @@ bool CreateFolderWithSddl(const WideString& path, const char* sddl) {
     return false;
   }
   // The descriptor given at creation leaves the owner to the creator's token default and the DACL open to
-  // inheritance; applying it again makes Administrators the owner and protects the DACL.
-  return ApplySddl(nullptr, path, sddl);
+  // inheritance; applying it again makes Administrators the owner and protects the DACL. It is written through a
+  // handle on the folder just made, so a link put in its place meanwhile is never followed.
+  FileHandle folder = OpenForSecuring(path);
+  if (!folder) {
+    const DWORD error = GetLastError();
+    Report(kReportError, "could not open %s: %lu", shown.c_str(), error);
+    return false;
+  }
+  if (!IsPlainFolderHandle(folder.get())) {
+    Report(kReportError, "%s is no longer a plain directory; not securing it", shown.c_str());
+    return false;
+  }
+  return ApplySddl(folder.get(), path, sddl);
+}
+
+FileHandle OpenForSecuring(const WideString& path) {
+  const auto open = [&](DWORD access) {
+    return FileHandle(CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                  nullptr));
+  };
+  constexpr DWORD kAccess = READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES;
+  FileHandle folder = open(kAccess | WRITE_OWNER);
+  // An owner may change the DACL but, without SeTakeOwnershipPrivilege or a grant, not the owner; ApplySddl then
+  // reports that and writes the DACL alone, as it would by name.
+  if (!folder && GetLastError() == ERROR_ACCESS_DENIED) folder = open(kAccess);
+  return folder;
+}
+
+bool IsPlainFolderHandle(HANDLE object) {
+  FILE_ATTRIBUTE_TAG_INFO info{};
+  return GetFileInformationByHandleEx(object, FileAttributeTagInfo, &info, sizeof info) &&
+         IsPlainFolder(info.FileAttributes);
 }
 
 }  // namespace kestrova::securefs

@@ -31,6 +31,34 @@ TEST(CreateFolderTreeTest, WorksOnTheLongPathForm) {
   EXPECT_TRUE(test::IsFolder(scratch / L"x\\y"));
 }
 
+TEST(CreateFolderTreeTest, ADriveRootCountsAsExistingInEveryForm) {
+  for (const wchar_t* root : {L"C:", L"C:\\", L"c:/", L"\\\\?\\C:", L"\\\\?\\C:\\"}) {
+    EXPECT_TRUE(CreateFolderTree(root)) << WideToUtf8(root);
+  }
+  // Wine maps no drive to Q:; a missing drive is not created either.
+  EXPECT_FALSE(CreateFolderTree(L"\\\\?\\Q:"));
+  EXPECT_FALSE(CreateFolderTree(L"Q:\\x"));
+}
+
+TEST(CreateFolderTreeTest, CreatesAFolderDirectlyUnderTheDriveRoot) {
+  ScratchFolder scratch(L"C:");  // C:\<unique>, removed at the end
+  const WideString target = scratch / L"Corvella";
+  EXPECT_TRUE(CreateFolderTree(L"\\\\?\\" + scratch.Path()));
+  EXPECT_TRUE(CreateFolderTree(L"\\\\?\\" + target));
+  EXPECT_TRUE(test::IsFolder(target));
+}
+
+TEST(CreateFolderWithSddlTest, CreatesAFolderDirectlyUnderTheDriveRootInTheLongPathForm) {
+  // The folder part of "\\?\C:\x" is "\\?\C:", which names the volume device, not a folder to create.
+  CapturedReports reports;
+  const WideString name = L"kestrova-root-" + std::to_wstring(GetCurrentProcessId());
+  const WideString target = L"C:\\" + name;
+  EXPECT_TRUE(CreateFolderWithSddl(L"\\\\?\\" + target, kAdminOnly));
+  EXPECT_TRUE(test::IsFolder(target));
+  EXPECT_TRUE(CapturedReports::Entries().empty());
+  RemoveDirectoryW(target.c_str());
+}
+
 TEST(CreateFolderTreeTest, FailsWhereALevelIsAFile) {
   ScratchFolder scratch;
   test::WriteTextFile(scratch / L"a");

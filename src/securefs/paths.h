@@ -15,6 +15,16 @@ WideString DisplayPath(WideView path);
 // theirs and "C:\x\\" becomes "C:\x".
 WideString TrimTrailingSeparators(WideView path);
 
+// Whether the path names a drive root and nothing below it: "X:", "X:\", "X:/", "\\?\X:" or "\\?\X:\" for an ASCII
+// letter X. A drive root exists or it does not; it is never created.
+bool IsDriveRootForm(WideView path);
+
+// Whether the path is in the device namespace without naming a drive-letter path or a share the way DisplayPath
+// expects: "\\?\Volume{...}\x", "\\?\GLOBALROOT\Device\...", "\\.\C:\x", "//?/C:/x", "\\?\unc\s\x", "\??\C:\x".
+// Only "\\?\" followed by a drive letter and colon, and "\\?\UNC\", are the long-path forms of ordinary paths; the
+// others reach volumes and devices past every check that reads a drive letter, so the tool refuses them.
+bool IsOtherDeviceForm(WideView path);
+
 #ifdef _WIN32
 // The long-path form of the absolute, folded path ("." and ".." resolved against the current directory, a trailing
 // separator kept), whatever its length. A path already beginning with "\\?\" comes back unchanged, and so does a path

@@ -41,5 +41,40 @@ TEST(TrimTrailingSeparatorsTest, StopsAtThreeCharacters) {
   }
 }
 
+struct FormFlag {
+  const wchar_t* path;
+  bool expected;
+};
+
+TEST(IsDriveRootFormTest, AcceptsEveryWayOfNamingADriveRootAndNothingBelowIt) {
+  const FormFlag cases[] = {
+      {L"C:", true},        {L"c:\\", true},       {L"Z:/", true},     {L"\\\\?\\C:", true},   {L"\\\\?\\q:\\", true},
+      {L"C:\\x", false},    {L"C:\\\\", false},    {L"\\\\?\\C:\\x", false}, {L"1:", false},   {L"\\\\?\\", false},
+      {L"", false},         {L"\\\\.\\C:", false}, {L"//?/C:", false}, {L"CC:", false},  {L"\\\\server\\share", false},
+  };
+  for (const FormFlag& c : cases) EXPECT_EQ(IsDriveRootForm(c.path), c.expected) << WideToUtf8(c.path);
+}
+
+TEST(IsOtherDeviceFormTest, OnlyDriveLetterAndShareFormsPass) {
+  const FormFlag cases[] = {
+      {L"\\\\?\\C:\\x", false},
+      {L"\\\\?\\C:", false},
+      {L"\\\\?\\UNC\\server\\share\\x", false},
+      {L"C:\\x", false},
+      {L"\\\\server\\share\\x", false},
+      {L"relative\\x", false},
+      {L"", false},
+      {L"\\\\?\\Volume{0a1b2c3d-0000-0000-0000-000000000000}\\Apps", true},
+      {L"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume1\\x", true},
+      {L"\\\\.\\C:\\x", true},
+      {L"\\\\.\\PhysicalDrive0", true},
+      {L"//?/C:/x", true},
+      {L"\\\\?\\unc\\server\\share", true},
+      {L"\\\\?\\C:/x", true},
+      {L"\\??\\C:\\x", true},
+  };
+  for (const FormFlag& c : cases) EXPECT_EQ(IsOtherDeviceForm(c.path), c.expected) << WideToUtf8(c.path);
+}
+
 }  // namespace
 }  // namespace kestrova::securefs
