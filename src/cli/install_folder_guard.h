@@ -9,7 +9,8 @@
 namespace kestrova {
 
 // The UTF-8 reason why `folder` cannot be the install folder (its parent, or a folder above it, is not
-// admin-only, or it has no parent folder); empty when it can.
+// admin-only, or it has no parent folder, or it is a volume or device path: "<folder> is not an absolute path on a
+// drive letter"); empty when it can.
 std::string InstallFolderProblem(const WideString& folder);
 
 // True when `command` may write next to `folder`. An unelevated run passes without a check (it cannot harm what

@@ -24,6 +24,9 @@ bool IsKnownUnelevated() {
 }  // namespace
 
 std::string InstallFolderProblem(const WideString& folder) {
+  // Its display form would drop the "\\?\" of "\\?\Volume{...}\x" and leave a relative path to be judged below the
+  // current directory instead.
+  if (securefs::IsOtherDeviceForm(folder)) return WideToUtf8(folder) + " is not an absolute path on a drive letter";
   const WideString display = securefs::DisplayPath(securefs::LongPath(folder));
   const WideString parent = InstallFolderParent(display);
   if (parent.empty()) return WideToUtf8(display) + " has no parent folder";

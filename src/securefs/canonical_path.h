@@ -30,7 +30,8 @@ bool HasEmbeddedNul(WideView path);
 #ifdef _WIN32
 // The long-path prefix removed as DisplayPath does, made absolute with GetFullPathNameW, short 8.3 names expanded with
 // GetLongPathNameW where the path exists (it stays as it is where it does not), trailing "\" and "/" removed while
-// longer than 3 characters. Empty when the path cannot be made absolute (the empty path among them) or holds a NUL.
+// longer than 3 characters. Empty when the path cannot be made absolute (the empty path among them), holds a NUL, or is
+// another device-namespace form than a drive-letter or share path (IsOtherDeviceForm of paths.h).
 WideString CanonicalPath(const WideString& path);
 #endif
 

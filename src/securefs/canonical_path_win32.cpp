@@ -10,6 +10,9 @@ WideString CanonicalPath(const WideString& path) {
   // The system calls read the path up to its first NUL; judging that shorter path while the caller keeps the longer
   // one would judge another entry than the one used.
   if (HasEmbeddedNul(path)) return {};
+  // Only a drive-letter path and a share lose their long-path prefix. Without it, "\\?\Volume{...}\x" or
+  // "\\?\GLOBALROOT\..." would read as a relative path and be judged below the current directory instead.
+  if (IsOtherDeviceForm(path)) return {};
   const WideString stripped = DisplayPath(path);
   // Size first, then fill: the current directory may change between the calls, which the second length catches.
   const DWORD needed = GetFullPathNameW(stripped.c_str(), 0, nullptr, nullptr);

@@ -31,6 +31,15 @@ bool IsAtOrAbove(WideView path, WideView knownFolder, EqualIgnoringCase equal) {
   return trimmedKnown.size() == n || trimmedPath.back() == L'\\' || trimmedKnown[n] == L'\\';
 }
 
+bool IsDirectlyInside(WideView path, WideView folder, EqualIgnoringCase equal) {
+  const WideString trimmedPath = TrimTrailingSeparators(path);
+  const WideString trimmedFolder = TrimTrailingSeparators(folder);
+  const size_t separator = trimmedPath.find_last_of(L"\\/");
+  if (separator == WideString::npos || separator + 1 == trimmedPath.size()) return false;
+  const WideView parent = WideView(trimmedPath).substr(0, separator);
+  return parent.size() == trimmedFolder.size() && equal(parent, trimmedFolder);
+}
+
 bool IsDriveOrShareRoot(WideView path) {
   const WideString trimmed = TrimTrailingSeparators(path);
   if (trimmed.size() >= 2 && trimmed.size() <= 3 && IsDriveLetter(trimmed[0]) && trimmed[1] == L':') {

@@ -22,6 +22,10 @@ bool AsciiEqualIgnoringCase(WideView a, WideView b);
 // "C:\Program Files\Corvella" are not. The empty path is above nothing.
 bool IsAtOrAbove(WideView path, WideView knownFolder, EqualIgnoringCase equal);
 
+// Whether `path` lies directly inside `folder`, both taken without trailing separators: "C:\Users\someone" and
+// "c:\users\someone\" are directly inside "C:\Users"; "C:\Users" itself and "C:\Users\a\b" are not.
+bool IsDirectlyInside(WideView path, WideView folder, EqualIgnoringCase equal);
+
 // Whether the display form of a folder, trailing separators dropped down to 3 characters, is a drive root ("C:\",
 // "d:/", or the bare "C:") or a share root ("\\server\share", or "\\server" alone).
 bool IsDriveOrShareRoot(WideView path);
@@ -29,13 +33,14 @@ bool IsDriveOrShareRoot(WideView path);
 #ifdef _WIN32
 // Whether the folder, by its long name, is at or above (IsAtOrAbove, compared with CompareStringOrdinal ignoring
 // case) one of the known folders Windows, System, SystemX86, ProgramFiles, ProgramFilesX86, ProgramFilesCommon,
-// ProgramFilesCommonX86, ProgramData, UserProfiles, Profile and Public. A known folder the shell cannot give is
-// skipped; a path whose long name cannot be read is taken as written.
+// ProgramFilesCommonX86, ProgramData, UserProfiles, Profile and Public, or lies directly inside UserProfiles (any
+// user's profile, not only the running account's). A known folder the shell cannot give is skipped; a path whose long
+// name cannot be read is taken as written.
 bool IsSystemFolder(const WideString& path);
 
-// Empty when the folder may be removed; otherwise the reason in UTF-8: "it is a drive root" when the display form of
-// its long path is a drive or share root (IsDriveOrShareRoot), else "it is a system folder or holds one"
-// (IsSystemFolder).
+// Empty when the folder may be removed; otherwise the reason in UTF-8: "it is not a path on a drive letter or a share"
+// for a volume or device path (IsOtherDeviceForm), "it is a drive root" when the display form of its long path is a
+// drive or share root (IsDriveOrShareRoot), else "it is a system folder or holds one" (IsSystemFolder).
 std::string RemovalRefusal(const WideString& folder);
 #endif
 

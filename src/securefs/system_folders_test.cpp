@@ -90,5 +90,21 @@ TEST(IsDriveOrShareRootTest, RejectsFoldersBelowARootAndMalformedForms) {
   for (const wchar_t* other : others) EXPECT_FALSE(IsDriveOrShareRoot(other)) << WideToUtf8(other);
 }
 
+TEST(IsDirectlyInsideTest, OnlyTheFolderOneLevelDown) {
+  const MatchCase cases[] = {
+      {L"C:\\Users\\someone", L"C:\\Users", true},
+      {L"c:\\users\\someone\\", L"C:\\Users\\", true},
+      {L"C:\\Users", L"C:\\Users", false},
+      {L"C:\\Users\\a\\b", L"C:\\Users", false},
+      {L"C:\\Usersx\\a", L"C:\\Users", false},
+      {L"C:\\", L"C:\\Users", false},
+      {L"", L"C:\\Users", false},
+  };
+  for (const MatchCase& c : cases) {
+    EXPECT_EQ(IsDirectlyInside(c.path, c.known, AsciiEqualIgnoringCase), c.expected)
+        << WideToUtf8(c.path) << " in " << WideToUtf8(c.known);
+  }
+}
+
 }  // namespace
 }  // namespace kestrova::securefs

@@ -44,12 +44,17 @@ bool IsSystemFolder(const WideString& path) {
     // The shell allocates the text even when the call fails; the owner frees it either way.
     if (FAILED(SHGetKnownFolderPath(*id, 0, nullptr, known.put()))) continue;
     if (IsAtOrAbove(name, known.get(), OrdinalEqualIgnoringCase)) return true;
+    // Every profile holds what its user runs at logon, not only the profile of the account running the tool.
+    if (id == &FOLDERID_UserProfiles && IsDirectlyInside(name, known.get(), OrdinalEqualIgnoringCase)) return true;
   }
   return false;
 }
 
 std::string RemovalRefusal(const WideString& folder) {
-  if (IsDriveOrShareRoot(DisplayPath(LongPath(folder)))) return "it is a drive root";
+  // A volume or device path may name a whole volume, and none of the checks below can read it.
+  if (IsOtherDeviceForm(folder)) return "it is not a path on a drive letter or a share";
+  // A bare "C:" is the current directory of drive C, whatever that is; typed as a folder it means the drive.
+  if (IsDriveRootForm(folder) || IsDriveOrShareRoot(DisplayPath(LongPath(folder)))) return "it is a drive root";
   if (IsSystemFolder(folder)) return "it is a system folder or holds one";
   return {};
 }

@@ -64,6 +64,24 @@ TEST(RemovalRefusalTest, RefusesSystemFoldersAndWhatHoldsThem) {
   EXPECT_EQ(RemovalRefusal(L"C:\\users"), "it is a system folder or holds one");
 }
 
+TEST(RemovalRefusalTest, RefusesABareDriveAndEveryProfile) {
+  // "C:" alone is the current directory of drive C, which may be anything; typed as a folder it means the drive.
+  EXPECT_EQ(RemovalRefusal(L"C:"), "it is a drive root");
+  EXPECT_EQ(RemovalRefusal(L"\\\\?\\C:"), "it is a drive root");
+  // Another user's profile, existing or not, and whatever case it is typed in.
+  EXPECT_EQ(RemovalRefusal(L"C:\\users\\someone"), "it is a system folder or holds one");
+  EXPECT_EQ(RemovalRefusal(L"c:\\USERS\\someone\\"), "it is a system folder or holds one");
+  ScratchFolder scratch(L"C:\\users\\Public");
+  EXPECT_EQ(RemovalRefusal(scratch.Path()), "") << "below a profile is no profile";
+}
+
+TEST(RemovalRefusalTest, RefusesVolumeAndDevicePaths) {
+  const std::string reason = "it is not a path on a drive letter or a share";
+  EXPECT_EQ(RemovalRefusal(L"\\\\?\\Volume{00000000-0000-0000-0000-000000000000}\\Apps"), reason);
+  EXPECT_EQ(RemovalRefusal(L"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume1"), reason);
+  EXPECT_EQ(RemovalRefusal(L"\\\\.\\C:\\Corvella"), reason);
+}
+
 TEST(RemovalRefusalTest, AllowsAnOrdinaryFolder) {
   ScratchFolder scratch;
   EXPECT_EQ(RemovalRefusal(scratch.Path()), "");

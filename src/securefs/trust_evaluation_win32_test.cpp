@@ -218,6 +218,27 @@ TEST(CheckPathAndParentsTest, SharesAndDevicePathsAreNotDrivePaths) {
             "\\\\.\\C:\\x is not an absolute path on a drive letter");
 }
 
+TEST(CheckPathAndParentsTest, VolumeAndDevicePathsAreNotJudgedBelowTheCurrentDirectory) {
+  // Stripped of "\\?\", these would read as relative paths; the current directory is a real folder that would be
+  // judged in their place.
+  ScratchFolder scratch;
+  MakeFolder(scratch / L"Volume{00000000-0000-0000-0000-000000000000}");
+  MakeFolder(scratch / L"GLOBALROOT");
+  const DWORD length = GetCurrentDirectoryW(0, nullptr);
+  WideString previous(length, L'\0');
+  previous.resize(GetCurrentDirectoryW(length, previous.data()));
+  ASSERT_TRUE(SetCurrentDirectoryW(scratch.Path().c_str()));
+  for (const wchar_t* path : {L"\\\\?\\Volume{00000000-0000-0000-0000-000000000000}\\Apps",
+                              L"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume1\\Apps", L"\\\\?\\unc\\server\\share\\x",
+                              L"//?/C:/x", L"\\??\\C:\\x"}) {
+    EXPECT_EQ(CanonicalPath(path), L"") << WideToUtf8(path);
+    for (WalkMode mode : {WalkMode::ExistingOnly, WalkMode::MissingAllowed, WalkMode::MissingJudged}) {
+      EXPECT_EQ(CheckPathAndParents(path, mode), WideToUtf8(path) + " is not an absolute path on a drive letter");
+    }
+  }
+  SetCurrentDirectoryW(previous.c_str());
+}
+
 TEST(CheckPathAndParentsTest, AnAlternateStreamIsNotTheFolder) {
   ScratchFolder scratch;
   const std::string verdict = CheckPathAndParents(scratch.Path() + L"::$INDEX_ALLOCATION", WalkMode::ExistingOnly);
