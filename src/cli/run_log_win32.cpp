@@ -63,9 +63,7 @@ HANDLE OpenTemporaryLog(const std::string& command) {
 HANDLE OpenSharedLog(const Options& options) {
   const WideString updates = ResolveUpdatesFolder(options, securefs::DefaultUpdatesFolder());
   const WideString logs = updates + L"\\logs";
-  if (!securefs::SecureUpdatesParent(updates)) return INVALID_HANDLE_VALUE;
-  if (!securefs::SecureCreateFolder(updates)) return INVALID_HANDLE_VALUE;
-  if (!securefs::SecureCreateFolder(logs)) return INVALID_HANDLE_VALUE;
+  if (!securefs::SecureUpdatesFolder(updates)) return INVALID_HANDLE_VALUE;
   return OpenLogFile(logs + L"\\payload.log", kSharedLogSddl);
 }
 

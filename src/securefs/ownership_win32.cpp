@@ -12,6 +12,16 @@ namespace {
 
 constexpr wchar_t kTrustedInstallerSid[] = L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
 
+bool IsAdminPrincipal(PSID owner) {
+  if (owner == nullptr) return false;
+  if (IsWellKnownSid(owner, WinLocalSystemSid) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid)) return true;
+  // TrustedInstaller is a service SID, not a well-known one, so it is compared by value.
+  PSID trustedInstaller = nullptr;
+  if (!ConvertStringSidToSidW(kTrustedInstallerSid, &trustedInstaller)) return false;
+  LocalMemory ownedTrustedInstaller(trustedInstaller);
+  return EqualSid(owner, trustedInstaller) != FALSE;
+}
+
 }  // namespace
 
 bool IsOwnedByAdmins(const WideString& path) {
@@ -20,13 +30,16 @@ bool IsOwnedByAdmins(const WideString& path) {
   const DWORD error = GetNamedSecurityInfoW(LongPath(path).c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
                                             &owner, nullptr, nullptr, nullptr, &descriptor);
   LocalMemory ownedDescriptor(descriptor);
-  if (error != ERROR_SUCCESS || owner == nullptr) return false;
-  if (IsWellKnownSid(owner, WinLocalSystemSid) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid)) return true;
-  // TrustedInstaller is a service SID, not a well-known one, so it is compared by value.
-  PSID trustedInstaller = nullptr;
-  if (!ConvertStringSidToSidW(kTrustedInstallerSid, &trustedInstaller)) return false;
-  LocalMemory ownedTrustedInstaller(trustedInstaller);
-  return EqualSid(owner, trustedInstaller) != FALSE;
+  return error == ERROR_SUCCESS && IsAdminPrincipal(owner);
+}
+
+bool IsOwnedByAdmins(HANDLE object) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  const DWORD error =
+      GetSecurityInfo(object, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr, &descriptor);
+  LocalMemory ownedDescriptor(descriptor);
+  return error == ERROR_SUCCESS && IsAdminPrincipal(owner);
 }
 
 OwnershipPrivileges::OwnershipPrivileges() {

@@ -31,6 +31,8 @@ WideString DefaultUpdatesFolder();
 // True if the owner of `path` (as named, links followed) is SYSTEM, Administrators or TrustedInstaller; false also
 // when the owner cannot be read.
 bool IsOwnedByAdmins(const WideString& path);
+// The same for an opened object; the handle needs READ_CONTROL.
+bool IsOwnedByAdmins(HANDLE object);
 
 // While it lives, SeTakeOwnershipPrivilege, SeRestorePrivilege and SeBackupPrivilege are enabled in the process
 // token, as far as the account holds them (silently not otherwise); the previous state is put back when it ends.
@@ -83,8 +85,10 @@ bool RecreateAdminOnly(const WideString& path);
 
 // Makes `path` exist as a plain folder owned by Administrators with kAdminFolderSddl. The folders above it must be
 // admin-only (judged before and after the missing ones are created); a link in its place is removed, a folder that a
-// non-administrator owns is removed with its whole tree and made anew, and an existing administrator-owned folder has
-// its owner and protected DACL written again. False with a report when any of that fails.
+// non-administrator owns is removed with its whole tree and made anew (never a drive root, system folder or profile:
+// "not removing <path>: <reason>"), and an existing administrator-owned folder has its owner and protected DACL
+// written again. The owner is read from, and the descriptor written through, one handle opened on the folder as
+// itself. False with a report when any of that fails.
 bool SecureCreateFolder(const WideString& path);
 
 // Makes the folder admin-only by CheckFolder, creating it with kSharedFolderSddl when missing, unlinking a link in its
@@ -97,5 +101,11 @@ bool TakeBackFolder(const WideString& path);
 // is nothing to secure or the maker's folder is admin-only; otherwise false after the error
 // "recovery: SECURITY: <maker's folder> stays writable by standard users, ...".
 bool SecureUpdatesParent(const WideString& updates);
+
+// Everything that must hold before a file is put into the updates folder: the folder is neither a drive root nor a
+// system folder nor a profile (else "<updates> cannot be the updates folder: <reason>" and nothing is touched), then
+// SecureUpdatesParent, SecureCreateFolder of the folder and SecureCreateFolder of its "logs" folder, stopping at the
+// first false.
+bool SecureUpdatesFolder(const WideString& updates);
 
 }  // namespace kestrova::securefs

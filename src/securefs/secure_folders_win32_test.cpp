@@ -111,10 +111,123 @@ TEST_F(SecureCreateFolderTest, TheParentIsFoundByPathSyntax) {
   EXPECT_EQ(judged, L"C:\\");
 }
 
+// The identity of an opened file or folder: volume and index, which a rename keeps.
+std::pair<DWORD, uint64_t> IdentityOf(HANDLE object) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(object, &info)) return {0, 0};
+  return {info.dwVolumeSerialNumber, (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+}
+
+std::pair<DWORD, uint64_t> IdentityOf(const WideString& path) {
+  FileHandle object(CreateFileW((L"\\\\?\\" + path).c_str(), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  return object ? IdentityOf(object.get()) : std::pair<DWORD, uint64_t>{0, 0};
+}
+
+// Plays the other user between the steps: right after the folder is opened it is renamed away by name and a plain
+// folder holding a marker file takes its place (on Windows it could be a junction to System32). Wine owns every
+// folder by the Wine user, so this also answers "administrator" for the owner to reach the re-securing branch.
+class SwappingSteps : public SecureCreateSteps {
+ public:
+  explicit SwappingSteps(WideString path) : path_(std::move(path)) {}
+
+  std::string JudgeParent(const WideString&, WalkMode) override { return {}; }
+  FileHandle Open(const WideString& longPath) override {
+    FileHandle opened = SecureCreateSteps::Open(longPath);
+    if (opened && !swapped_) {
+      opened_ = IdentityOf(opened.get());
+      swapped_ = MoveFileExW((L"\\\\?\\" + path_).c_str(), (L"\\\\?\\" + path_ + L".moved").c_str(), 0) != FALSE;
+      EXPECT_TRUE(swapped_) << GetLastError();
+      test::MakeFolder(path_);
+      test::WriteTextFile(path_ + L"\\marker.txt", "the other user's");
+    }
+    return opened;
+  }
+  bool OwnedByAdmins(HANDLE folder) override {
+    asked_.push_back(IdentityOf(folder));
+    return true;
+  }
+  bool Secure(HANDLE folder, const WideString& path) override {
+    secured_.push_back(IdentityOf(folder));
+    return SecureCreateSteps::Secure(folder, path);
+  }
+
+  std::pair<DWORD, uint64_t> opened_{};
+  std::vector<std::pair<DWORD, uint64_t>> asked_;
+  std::vector<std::pair<DWORD, uint64_t>> secured_;
+
+ private:
+  WideString path_;
+  bool swapped_ = false;
+};
+
+TEST_F(SecureCreateFolderTest, TheOwnerIsReadFromAndTheDescriptorWrittenToTheFolderThatWasOpened) {
+  const WideString path = scratch_ / L"updates";
+  test::MakeFolder(path);
+  const auto original = IdentityOf(path);
+  SwappingSteps steps(path);
+  EXPECT_TRUE(SecureCreateFolderWith(path, steps));
+  EXPECT_EQ(steps.opened_, original);
+  EXPECT_EQ(steps.asked_, (std::vector<std::pair<DWORD, uint64_t>>{original}));
+  EXPECT_EQ(steps.secured_, (std::vector<std::pair<DWORD, uint64_t>>{original}));
+  EXPECT_NE(IdentityOf(path), original) << "the substitute stands at the name";
+  EXPECT_EQ(ReadText(path + L"\\marker.txt"), "the other user's") << "nothing touched the substitute";
+  EXPECT_TRUE(CapturedReports::Entries().empty());
+}
+
+TEST_F(SecureCreateFolderTest, ANewFolderIsSecuredThroughTheHandleOnTheFolderJustMade) {
+  const WideString path = scratch_ / L"a\\updates";
+  SwappingSteps steps(path);
+  EXPECT_TRUE(SecureCreateFolderWith(path, steps));
+  ASSERT_EQ(steps.secured_.size(), 1u);
+  EXPECT_EQ(steps.secured_[0], steps.opened_);
+  EXPECT_EQ(steps.secured_[0], IdentityOf(path + L".moved")) << "the folder made and opened, now renamed away";
+  EXPECT_TRUE(steps.asked_.empty()) << "a folder just made needs no owner test";
+  EXPECT_EQ(ReadText(path + L"\\marker.txt"), "the other user's");
+}
+
+TEST_F(SecureCreateFolderTest, NeverRemovesAProfileOrSystemFolderItTakesForAStrangers) {
+  wchar_t profile[MAX_PATH];
+  ASSERT_NE(GetEnvironmentVariableW(L"USERPROFILE", profile, MAX_PATH), 0u);
+  EXPECT_FALSE(SecureCreateFolderWith(profile, &AdminOnlyJudge));
+  const std::string shown = WideToUtf8(profile);
+  EXPECT_EQ(CapturedReports::Entries(),
+            (Reports{{kReportWarning, shown + " is not owned by SYSTEM or Administrators; recreating it"},
+                     {kReportError, "not removing " + shown + ": it is a system folder or holds one"}}));
+  EXPECT_TRUE(test::IsFolder(scratch_.Path())) << "the profile and the scratch folder in it are still there";
+}
+
+TEST(SecureUpdatesFolderTest, RefusesDrivesSystemFoldersProfilesAndDevicePathsBeforeTouchingAnything) {
+  const std::string root = "it is a drive root";
+  const std::string system = "it is a system folder or holds one";
+  const std::pair<const wchar_t*, std::string> cases[] = {
+      {L"C:\\", root},
+      {L"C:", root},
+      {L"\\\\?\\C:\\", root},
+      {L"C:\\windows", system},
+      {L"c:\\programdata", system},
+      {L"C:\\users\\someone", system},
+      {L"\\\\?\\Volume{00000000-0000-0000-0000-000000000000}\\u", "it is not a path on a drive letter or a share"},
+  };
+  for (const auto& [updates, reason] : cases) {
+    CapturedReports reports;
+    EXPECT_FALSE(SecureUpdatesFolder(updates));
+    EXPECT_EQ(CapturedReports::Entries(),
+              (Reports{{kReportError, WideToUtf8(updates) + " cannot be the updates folder: " + reason}}));
+  }
+  EXPECT_FALSE(test::Exists(L"C:\\logs"));
+  EXPECT_FALSE(test::Exists(L"C:\\windows\\logs\\payload.log"));
+}
+
 TEST(IsOwnedByAdminsTest, TheWineUserIsNoAdministratorPrincipal) {
   ScratchFolder scratch;
   EXPECT_FALSE(IsOwnedByAdmins(scratch.Path()));
   EXPECT_FALSE(IsOwnedByAdmins(scratch / L"missing")) << "an unreadable owner is not an administrator";
+  FileHandle folder(CreateFileW(scratch.Path().c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  ASSERT_TRUE(folder);
+  EXPECT_FALSE(IsOwnedByAdmins(folder.get()));
 }
 
 TEST(RepairInPlaceTest, RewritesAPlainFolderThroughItsHandle) {

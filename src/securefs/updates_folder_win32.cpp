@@ -5,6 +5,7 @@
 #include "core/report.h"
 #include "securefs/parent_by_syntax.h"
 #include "securefs/paths.h"
+#include "securefs/system_folders.h"
 #include "securefs/trust_evaluation.h"
 
 namespace kestrova::securefs {
@@ -50,6 +51,17 @@ bool SecureUpdatesParent(const WideString& updates) {
          "registering the recovery task (KVRN-11940)",
          WideToUtf8(DisplayPath(maker)).c_str(), "recover.ps1");
   return false;
+}
+
+bool SecureUpdatesFolder(const WideString& updates) {
+  // Securing removes a folder a stranger owns with its whole tree and rewrites the descriptor of what it keeps, so a
+  // mistyped --updates-dir must never reach it with a drive, a system folder or a profile.
+  const std::string refusal = RemovalRefusal(updates);
+  if (!refusal.empty()) {
+    Report(kReportError, "%s cannot be the updates folder: %s", WideToUtf8(updates).c_str(), refusal.c_str());
+    return false;
+  }
+  return SecureUpdatesParent(updates) && SecureCreateFolder(updates) && SecureCreateFolder(updates + L"\\logs");
 }
 
 }  // namespace kestrova::securefs
