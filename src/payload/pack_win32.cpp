@@ -74,6 +74,11 @@ int RunPack(const WideString& src, const WideString& out, const std::vector<std:
   // Relative paths are built from the names the walk meets below the root rather than by resolving each file's
   // final path: the same text for every file the walk takes (it never enters a link), without opening each file
   // once more, and without a window in which a file swapped for a link would be mapped somewhere else.
+  // An empty source would be listed as "\*", the root of the current drive; it names no folder, so it is missing.
+  if (src.empty()) {
+    LogError("pack: could not list %s: %s", shownSource.c_str(), SystemMessage(ERROR_PATH_NOT_FOUND).c_str());
+    return 1;
+  }
   std::vector<PackItem> files;
   uint32_t walkError = 0;
   const std::unique_ptr<FolderLister> lister = CreateWin32FolderLister();

@@ -74,7 +74,7 @@ int RunVerify(ByteSource& source, const WideString& dir, bool repair) {
         const WideString repairFile = target + kRepairSuffix;
         std::string writeError;
         DWORD code = 0;
-        bool done = WriteEntry(reader, entry, repairFile, hasher, &writeError);
+        bool done = WriteEntry(reader, entry, repairFile, hasher, &writeError, /*flush=*/true);
         if (!done) {
           code = GetLastError();
         } else if (!MoveFileExW(repairFile.c_str(), target.c_str(),

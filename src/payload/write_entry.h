@@ -25,9 +25,12 @@ inline constexpr const char* kExtractedTreeDescriptor =
 //   any ReadData text ("SHA-256 mismatch in '<path>'", "could not write '<path>'", ...): the partly written file stays,
 //   "<t> does not match the archive after writing".
 bool WriteEntry(Reader& reader, const Entry& entry, const WideString& target, std::string* error);
-// The same, hashing the written file with the caller's buffer.
-bool WriteEntry(Reader& reader, const Entry& entry, const WideString& target, FileHasher& hasher,
-                std::string* error);
+// The same, hashing the written file with the caller's buffer. With `flush`, the data is flushed to the disk
+// (FlushFileBuffers) before the file is closed, for a file that is about to replace another under its name: a power
+// cut after that rename must not leave a file of zeros in its place. A failed flush is
+// "could not flush <t>: <code>".
+bool WriteEntry(Reader& reader, const Entry& entry, const WideString& target, FileHasher& hasher, std::string* error,
+                bool flush = false);
 
 // Whether `path` names an existing file that is neither a folder nor a reparse point and whose length and SHA-256
 // equal the entry's.

@@ -9,8 +9,8 @@
 
 namespace kestrova::payload {
 
-bool WriteEntry(Reader& reader, const Entry& entry, const WideString& target, FileHasher& hasher,
-                std::string* error) {
+bool WriteEntry(Reader& reader, const Entry& entry, const WideString& target, FileHasher& hasher, std::string* error,
+                bool flush) {
   const std::string shown = WideToUtf8(securefs::DisplayPath(target));
   const size_t last = target.find_last_of(L'\\');
   if (last != WideString::npos) {
@@ -33,6 +33,11 @@ bool WriteEntry(Reader& reader, const Entry& entry, const WideString& target, Fi
     const std::unique_ptr<CountingSink> sink = CreateFileSink(file.get());
     written = reader.ReadData(
         entry, [&](const uint8_t* data, size_t length) { return sink->Write(data, length); }, error);
+    if (written && flush && !FlushFileBuffers(file.get())) {
+      const DWORD code = GetLastError();
+      if (error) *error = "could not flush " + shown + ": " + std::to_string(code);
+      return false;
+    }
   }
   if (!written) return false;
 
