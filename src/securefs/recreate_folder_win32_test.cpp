@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <map>
+#include <memory>
 #include <thread>
 
+#include "securefs/recreate_folder_win32.h"
 #include "securefs/scratch_folder_win32.h"
 #include "securefs/secure_folders.h"
 #include "securefs/trust_evaluation.h"
@@ -138,7 +142,7 @@ TEST_F(RecreateOnDiskTest, AMissingFolderCannotBeListedAndNothingIsLeft) {
   ASSERT_EQ(CapturedReports::Entries().size(), 1u);
   EXPECT_EQ(CapturedReports::Entries()[0],
             std::make_pair(kReportWarning,
-                           "could not list the entries of " + WideToUtf8(missing) + " (3); keeping it in place"));
+                           "could not list the entries of " + WideToUtf8(missing) + " (2); keeping it in place"));
   EXPECT_EQ(NamesIn(scratch_.Path()), (std::vector<WideString>{L"f"}));
 }
 
@@ -194,6 +198,183 @@ TEST_F(RecreateOnDiskTest, TakeBackLeavesAFileAlone) {
             (Reports{{kReportWarning, shown + " is not admin-only (" + verdict + "); taking it back"},
                      {kReportError, shown + " is still not admin-only: " + verdict}}));
   EXPECT_EQ(ReadText(file), "keep");
+}
+
+TEST_F(RecreateOnDiskTest, AFileInThePlaceOfTheFolderIsRefusedAndNothingIsMade) {
+  const WideString file = scratch_ / L"file";
+  test::WriteTextFile(file, "keep");
+  EXPECT_FALSE(RecreateAdminOnly(file));
+  EXPECT_EQ(CapturedReports::Entries(),
+            (Reports{{kReportWarning, "could not list the entries of " + WideToUtf8(file) + " (267); keeping it in place"}}));
+  EXPECT_EQ(ReadText(file), "keep");
+  EXPECT_EQ(NamesIn(scratch_.Path()), (std::vector<WideString>{L"f", L"file"}));
+}
+
+bool SameObject(const FILE_ID_INFO& a, const FILE_ID_INFO& b) {
+  return std::memcmp(&a.FileId, &b.FileId, sizeof a.FileId) == 0;
+}
+
+// Wraps the real operations and acts as another user just before the call numbered `step`: renames whatever stands
+// at the folder's path away by name, as any process may try, and where the path is then free puts a plain folder with
+// a marker file in its place. What it managed is kept for the test to compare against.
+class SubstitutingOps : public IRecreateFileOps {
+ public:
+  SubstitutingOps(IRecreateFileOps& real, const WideString& path, const WideString& away, size_t step)
+      : real_(real), path_(path), away_(away), step_(step) {}
+
+  bool attempted = false;
+  DWORD renameError = ERROR_SUCCESS;
+  bool planted = false;
+  FILE_ID_INFO substitute{};
+
+  uint32_t OpenOld(const WideString& path) override {
+    Before();
+    return real_.OpenOld(path);
+  }
+  bool CreateNew(const WideString& path) override {
+    Before();
+    return real_.CreateNew(path);
+  }
+  bool ListEntries(FolderRole folder, std::vector<WideString>& names, uint32_t& error) override {
+    Before();
+    return real_.ListEntries(folder, names, error);
+  }
+  uint32_t MoveEntry(FolderRole from, FolderRole to, const WideString& name) override {
+    Before();
+    return real_.MoveEntry(from, to, name);
+  }
+  uint32_t RenameFolder(FolderRole folder, const WideString& path) override {
+    Before();
+    return real_.RenameFolder(folder, path);
+  }
+  uint32_t RemoveEmptyFolder(FolderRole folder) override {
+    Before();
+    return real_.RemoveEmptyFolder(folder);
+  }
+
+ private:
+  void Before() {
+    if (++calls_ != step_) return;
+    attempted = true;
+    renameError = MoveFileExW((L"\\\\?\\" + path_).c_str(), (L"\\\\?\\" + away_).c_str(), 0) ? ERROR_SUCCESS
+                                                                                              : GetLastError();
+    if (!CreateDirectoryW((L"\\\\?\\" + path_).c_str(), nullptr)) return;
+    test::WriteTextFile(path_ + L"\\marker.txt", "marker");
+    planted = FileIdOf(path_, substitute);
+  }
+
+  IRecreateFileOps& real_;
+  const WideString path_;
+  const WideString away_;
+  const size_t step_;
+  size_t calls_ = 0;
+};
+
+bool NamedInReports(const WideString& folder) {
+  const std::string shown = WideToUtf8(folder);
+  for (const auto& [level, text] : CapturedReports::Entries()) {
+    if (text.find(shown) != std::string::npos) return true;
+  }
+  return false;
+}
+
+// Before every call of a real recreation in turn, another user tries to put a plain folder in the place of the one
+// being recreated. Whatever happens, nothing moves into or out of a folder the recreation did not take hold of, and
+// every original entry, with its content, is in the recreated folder or in a folder a report names.
+TEST(RecreateSubstitutionTest, AFolderPutInPlaceAtAnyStepIsNeverFilledOrEmptied) {
+  const std::vector<std::pair<WideString, std::string>> entries = {
+      {L"a.txt", "alpha"}, {L"b\\inner.txt", "inner"}, {L"c.log", "gamma"}};
+  std::map<std::string, std::vector<size_t>> kinds;
+  size_t step = 1;
+  for (;; ++step) {
+    ScratchFolder scratch;
+    const WideString path = scratch / L"f";
+    const WideString away = scratch / L"moved-away";
+    const WideString suffix = L"1-" + std::to_wstring(step);
+    const WideString fresh = path + L".new-" + suffix;
+    const WideString aside = path + L".old-" + suffix;
+    test::MakeFolder(path);
+    test::WriteTextFile(path + L"\\a.txt", "alpha");
+    test::MakeFolder(path + L"\\b");
+    test::WriteTextFile(path + L"\\b\\inner.txt", "inner");
+    test::WriteTextFile(path + L"\\c.log", "gamma");
+    FILE_ID_INFO original{};
+    ASSERT_TRUE(FileIdOf(path, original));
+
+    CapturedReports reports;
+    // The real operations hold their folders until they end, and a held folder refuses every opener that does not
+    // share delete (FindFirstFileW among them), so they end before anything is looked at.
+    auto real = std::make_unique<Win32RecreateFileOps>();
+    SubstitutingOps substituting(*real, path, away, step);
+    const bool succeeded = RecreateFolder(substituting, path, suffix);
+    real.reset();
+    std::string run = "another user before call " + std::to_string(step) + "; reports:";
+    for (const auto& [level, text] : CapturedReports::Entries()) run += "\n  " + text;
+    if (!substituting.attempted) {
+      EXPECT_TRUE(succeeded) << run;
+      break;
+    }
+
+    if (substituting.renameError == ERROR_SUCCESS) {
+      // Only a folder not yet taken hold of can be renamed away. The substitute is then the folder found at the
+      // path and is recreated; the original keeps everything, untouched.
+      kinds["renamed away before the hold; the substitute was recreated"].push_back(step);
+      EXPECT_EQ(step, 1u) << run << ": a held folder was renamed away";
+      FILE_ID_INFO moved{};
+      ASSERT_TRUE(FileIdOf(away, moved)) << run;
+      EXPECT_TRUE(SameObject(moved, original)) << run;
+      EXPECT_EQ(NamesIn(away), (std::vector<WideString>{L"a.txt", L"b", L"c.log"})) << run;
+      for (const auto& [name, content] : entries) EXPECT_EQ(ReadText(away + L"\\" + name), content) << run;
+      EXPECT_TRUE(succeeded) << run;
+      EXPECT_EQ(NamesIn(path), (std::vector<WideString>{L"marker.txt"})) << run;
+      FILE_ID_INFO now{};
+      ASSERT_TRUE(FileIdOf(path, now)) << run;
+      EXPECT_FALSE(SameObject(now, substituting.substitute)) << run << ": the substitute was not recreated";
+      continue;
+    }
+
+    if (substituting.planted) {
+      // The path was free (the old folder stood aside, the new one not yet in place): the substitute stays exactly as
+      // planted, the recreation does not put its folders over it, and the reports say where the entries are.
+      kinds["path free, substitute planted; the recreation gave way"].push_back(step);
+      EXPECT_EQ(substituting.renameError, static_cast<DWORD>(ERROR_FILE_NOT_FOUND)) << run;
+      FILE_ID_INFO now{};
+      ASSERT_TRUE(FileIdOf(path, now)) << run;
+      EXPECT_TRUE(SameObject(now, substituting.substitute)) << run;
+      EXPECT_EQ(NamesIn(path), (std::vector<WideString>{L"marker.txt"})) << run;
+      EXPECT_FALSE(succeeded) << run;
+    } else {
+      // The held folder refused the rename; nothing was put in its place and the recreation went through.
+      kinds["rename refused with a sharing violation"].push_back(step);
+      EXPECT_EQ(substituting.renameError, static_cast<DWORD>(ERROR_SHARING_VIOLATION)) << run;
+      EXPECT_TRUE(succeeded) << run;
+      FILE_ID_INFO now{};
+      ASSERT_TRUE(FileIdOf(path, now)) << run;
+      EXPECT_FALSE(SameObject(now, original)) << run;
+      EXPECT_EQ(NamesIn(scratch.Path()), (std::vector<WideString>{L"f"})) << run;
+    }
+    EXPECT_FALSE(test::Exists(away)) << run;
+    for (const auto& [name, content] : entries) {
+      std::vector<WideString> holders;
+      for (const WideString& folder : {path, fresh, aside}) {
+        if (test::Exists(folder + L"\\" + name)) holders.push_back(folder);
+      }
+      ASSERT_EQ(holders.size(), 1u) << run << ": " << WideToUtf8(name) << " is in " << holders.size() << " folders";
+      EXPECT_TRUE(holders[0] == path || NamedInReports(holders[0]))
+          << run << ": " << WideToUtf8(name) << " is in " << WideToUtf8(holders[0]) << ", which no report names";
+      EXPECT_EQ(ReadText(holders[0] + L"\\" + name), content) << run;
+    }
+  }
+  // open, create, list, three moves, aside, into place, the late listing, the removal: ten calls.
+  EXPECT_EQ(step, 11u);
+  for (const auto& [kind, steps] : kinds) {
+    std::string list;
+    for (size_t k : steps) {
+      list += ' ';
+      list += std::to_string(k);
+    }
+    std::printf("  before call%s: %s\n", list.c_str(), kind.c_str());
+  }
 }
 
 TEST(RecreateLockTest, ALockHeldElsewhereIsNotTaken) {
