@@ -5,7 +5,7 @@
 
 namespace kestrova::securefs {
 
-NTSTATUS OpenRelative(HANDLE folder, WideView name, DWORD access, KernelHandle& entry) {
+NTSTATUS OpenRelative(HANDLE folder, WideView name, DWORD access, KernelHandle& entry, DWORD sharing) {
   entry.reset();
   if (name.size() * sizeof(wchar_t) > 0xFFFF) return nt::kStatusObjectNameInvalid;
   UNICODE_STRING counted;
@@ -22,11 +22,15 @@ NTSTATUS OpenRelative(HANDLE folder, WideView name, DWORD access, KernelHandle& 
   attributes.SecurityQualityOfService = nullptr;
   IO_STATUS_BLOCK io{};
   const NTSTATUS status =
-      NtCreateFile(entry.put(), access, &attributes, &io, nullptr, 0, kShareAll, FILE_OPEN,
+      NtCreateFile(entry.put(), access, &attributes, &io, nullptr, 0, sharing, FILE_OPEN,
                    FILE_OPEN_REPARSE_POINT | FILE_OPEN_FOR_BACKUP_INTENT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
   // A failed call may leave anything in the output; only a success hands over a handle.
   if (!nt::IsSuccess(status)) entry.release();
   return status;
+}
+
+NTSTATUS ReopenByHandle(HANDLE object, DWORD access, DWORD sharing, KernelHandle& reopened) {
+  return OpenRelative(object, WideView(L"", 0), access, reopened, sharing);
 }
 
 bool IsMissing(NTSTATUS status) {

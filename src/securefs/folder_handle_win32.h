@@ -17,10 +17,14 @@ namespace kestrova::securefs {
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-// NtCreateFile of `name` (a bare name, no separators) relative to the handle `folder`: disposition FILE_OPEN, sharing
-// read, write and delete, FILE_OPEN_REPARSE_POINT | FILE_OPEN_FOR_BACKUP_INTENT | FILE_SYNCHRONOUS_IO_NONALERT, so a
-// junction or link is opened as itself. One attempt; on success `entry` owns the new handle, otherwise it is empty.
-NTSTATUS OpenRelative(HANDLE folder, WideView name, DWORD access, KernelHandle& entry);
+// NtCreateFile of `name` (a bare name, no separators) relative to the handle `folder`: disposition FILE_OPEN, the
+// given sharing, FILE_OPEN_REPARSE_POINT | FILE_OPEN_FOR_BACKUP_INTENT | FILE_SYNCHRONOUS_IO_NONALERT, so a junction
+// or link is opened as itself. One attempt; on success `entry` owns the new handle, otherwise it is empty.
+NTSTATUS OpenRelative(HANDLE folder, WideView name, DWORD access, KernelHandle& entry, DWORD sharing = kShareAll);
+
+// A second handle on the very object behind `object` (an open relative to it with the empty name), with other access
+// and sharing; the usual sharing rules apply against every handle already open on it, `object` included.
+NTSTATUS ReopenByHandle(HANDLE object, DWORD access, DWORD sharing, KernelHandle& reopened);
 
 // The entry did not exist when it was opened (STATUS_OBJECT_NAME_NOT_FOUND or STATUS_OBJECT_PATH_NOT_FOUND).
 bool IsMissing(NTSTATUS status);

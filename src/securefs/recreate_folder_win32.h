@@ -1,7 +1,7 @@
 // The Windows file operations of a recreation (recreate_folder.h): the old folder and the new one are each opened once
-// without following reparse points and held, with DELETE access and without delete sharing, so no one else can rename
-// or replace them meanwhile; every entry is opened relative to its folder's handle and moved by handle. Windows only.
-// The order of the steps and every way back belong to RecreateFolder; who may recreate a folder to the callers.
+// without following reparse points and held without delete sharing, so no one else can rename or replace them
+// meanwhile; every entry is opened relative to its folder's handle and moved by handle. Windows only. The order of the
+// steps and every way back belong to RecreateFolder; who may recreate a folder to the callers.
 #pragma once
 
 #include <windows.h>
@@ -15,7 +15,8 @@ namespace kestrova::securefs {
 
 // The product's IRecreateFileOps. Codes are Win32 errors (NT statuses converted with RtlNtStatusToDosError); a
 // folder that is a reparse point is refused with ERROR_REPARSE_POINT_ENCOUNTERED (4395), a file with ERROR_DIRECTORY
-// (267). The new folder is created with kSharedFolderSddl. The handles are closed when the object ends.
+// (267). The new folder is created with kSharedFolderSddl. The handles are closed when the object ends; until then
+// nobody else can open either folder for DELETE, nor open one without sharing read and write.
 class Win32RecreateFileOps : public IRecreateFileOps {
  public:
   uint32_t OpenOld(const WideString& path) override;
@@ -26,10 +27,21 @@ class Win32RecreateFileOps : public IRecreateFileOps {
   uint32_t RemoveEmptyFolder(FolderRole folder) override;
 
  private:
-  FileHandle& Held(FolderRole folder) { return folder == FolderRole::Old ? old_ : new_; }
+  // How a folder is held. Renaming: with DELETE, so it can rename and remove itself. Receiving: without DELETE, so
+  // entries can be moved into it (Windows before 11 22H2 opens the target folder of a rename sharing only read and
+  // write, which fails against any handle with DELETE access). Passing: without DELETE and sharing delete, only for
+  // the instant of changing between the other two. Renaming and Receiving share read and write, never delete.
+  enum class Grip { Renaming, Receiving, Passing };
+  struct HeldFolder {
+    FileHandle handle;
+    Grip grip = Grip::Passing;
+  };
+  HeldFolder& Held(FolderRole folder) { return folder == FolderRole::Old ? old_ : new_; }
+  // Re-holds the folder as `wanted` through its own handle; 0 or the Win32 error (the old grip stays on failure).
+  static DWORD Regrip(HeldFolder& folder, Grip wanted);
 
-  FileHandle old_;
-  FileHandle new_;
+  HeldFolder old_;
+  HeldFolder new_;
   ListingBuffer listing_;
 };
 

@@ -270,6 +270,85 @@ class SubstitutingOps : public IRecreateFileOps {
   size_t calls_ = 0;
 };
 
+// Wraps the real operations and, with every move of an entry, opens the folder the entry is to land in as Windows
+// before 11 22H2 does for every rename into another folder: to add an entry, sharing only read and write. Wine skips
+// that open, so without it a folder held with DELETE access would pass here and refuse every entry there. After the
+// first listing it also adds a file to the old folder, as another process may.
+class RenameTargetCheckingOps : public IRecreateFileOps {
+ public:
+  RenameTargetCheckingOps(IRecreateFileOps& real, const WideString& path, const WideString& fresh)
+      : real_(real), oldAt_(path), newAt_(fresh) {}
+
+  size_t checked = 0;
+  std::vector<std::string> refused;
+
+  uint32_t OpenOld(const WideString& path) override { return real_.OpenOld(path); }
+  bool CreateNew(const WideString& path) override { return real_.CreateNew(path); }
+  bool ListEntries(FolderRole folder, std::vector<WideString>& names, uint32_t& error) override {
+    const bool listed = real_.ListEntries(folder, names, error);
+    if (++listings_ == 1) test::WriteTextFile(oldAt_ + L"\\late.txt", "late");
+    return listed;
+  }
+  // Checked right after the move: the real operations hold the target folder at the end of the move as they held
+  // it during the rename.
+  uint32_t MoveEntry(FolderRole from, FolderRole to, const WideString& name) override {
+    const uint32_t error = real_.MoveEntry(from, to, name);
+    const WideString& target = to == FolderRole::Old ? oldAt_ : newAt_;
+    FileHandle opened(CreateFileW((L"\\\\?\\" + target).c_str(), FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | SYNCHRONIZE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    ++checked;
+    if (!opened) {
+      refused.push_back(WideToUtf8(name) + " into " + WideToUtf8(target) + ": " + std::to_string(GetLastError()));
+    }
+    return error;
+  }
+  uint32_t RenameFolder(FolderRole folder, const WideString& path) override {
+    const uint32_t error = real_.RenameFolder(folder, path);
+    if (error == 0) (folder == FolderRole::Old ? oldAt_ : newAt_) = path;
+    return error;
+  }
+  uint32_t RemoveEmptyFolder(FolderRole folder) override { return real_.RemoveEmptyFolder(folder); }
+
+ private:
+  IRecreateFileOps& real_;
+  WideString oldAt_;
+  WideString newAt_;
+  size_t listings_ = 0;
+};
+
+TEST_F(RecreateOnDiskTest, EveryMoveFindsItsTargetFolderOpenToTheRenameTargetCheck) {
+  auto real = std::make_unique<Win32RecreateFileOps>();
+  RenameTargetCheckingOps checking(*real, folder_, folder_ + L".new-1-2");
+  const bool succeeded = RecreateFolder(checking, folder_, L"1-2");
+  real.reset();
+  EXPECT_TRUE(succeeded);
+  EXPECT_EQ(checking.checked, 4u) << "three entries and the late one";
+  EXPECT_EQ(checking.refused, std::vector<std::string>());
+  EXPECT_EQ(CapturedReports::Entries(),
+            (Reports{{kReportInfo, Shown() + " recreated admin-only with its 4 entries moved over"}}));
+  EXPECT_EQ(NamesIn(folder_), (std::vector<WideString>{L"a.txt", L"b", L"c.log", L"late.txt"}));
+  EXPECT_EQ(ReadText(folder_ + L"\\late.txt"), "late");
+}
+
+TEST_F(RecreateOnDiskTest, EveryMoveBackFindsTheOldFolderOpenToTheRenameTargetCheck) {
+  FileHandle held(CreateFileW((L"\\\\?\\" + folder_ + L"\\c.log").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(held);
+  auto real = std::make_unique<Win32RecreateFileOps>();
+  RenameTargetCheckingOps checking(*real, folder_, folder_ + L".new-1-2");
+  const bool succeeded = RecreateFolder(checking, folder_, L"1-2");
+  real.reset();
+  held.reset();
+  EXPECT_FALSE(succeeded);
+  EXPECT_EQ(checking.checked, 5u) << "a.txt and b out, c.log tried, a.txt and b back";
+  EXPECT_EQ(checking.refused, std::vector<std::string>());
+  EXPECT_EQ(CapturedReports::Entries(),
+            (Reports{{kReportWarning, "could not move c.log out of " + Shown() + " (32); keeping it in place"}}));
+  EXPECT_EQ(NamesIn(folder_), (std::vector<WideString>{L"a.txt", L"b", L"c.log", L"late.txt"}));
+  EXPECT_EQ(NamesIn(scratch_.Path()), (std::vector<WideString>{L"f"}));
+}
+
 bool NamedInReports(const WideString& folder) {
   const std::string shown = WideToUtf8(folder);
   for (const auto& [level, text] : CapturedReports::Entries()) {
