@@ -210,6 +210,25 @@ TEST_F(RecreateOnDiskTest, AFileInThePlaceOfTheFolderIsRefusedAndNothingIsMade) 
   EXPECT_EQ(NamesIn(scratch_.Path()), (std::vector<WideString>{L"f", L"file"}));
 }
 
+TEST_F(RecreateOnDiskTest, AnEntryNameThatReachesPastItsFolderIsRefused) {
+  Win32RecreateFileOps ops;
+  ASSERT_EQ(ops.OpenOld(folder_), 0u);
+  ASSERT_TRUE(ops.CreateNew(folder_ + L".new-1-2"));
+  for (const WideString name : {L"b\\inner.txt", L"b/inner.txt", L"..", L".", L""}) {
+    EXPECT_EQ(ops.MoveEntry(FolderRole::Old, FolderRole::New, name), static_cast<uint32_t>(ERROR_INVALID_NAME))
+        << WideToUtf8(name);
+  }
+  EXPECT_EQ(ops.MoveEntry(FolderRole::Old, FolderRole::New, L"a.txt"), 0u);
+  std::vector<WideString> names;
+  uint32_t error = 0;
+  ASSERT_TRUE(ops.ListEntries(FolderRole::New, names, error));
+  EXPECT_EQ(names, (std::vector<WideString>{L"a.txt"}));
+  EXPECT_EQ(ops.MoveEntry(FolderRole::New, FolderRole::Old, L"a.txt"), 0u);
+  EXPECT_EQ(ops.RemoveEmptyFolder(FolderRole::New), 0u);
+  EXPECT_EQ(ops.ListEntries(FolderRole::New, names, error), false) << "the removed folder is let go";
+  EXPECT_EQ(error, static_cast<uint32_t>(ERROR_INVALID_HANDLE));
+}
+
 bool SameObject(const FILE_ID_INFO& a, const FILE_ID_INFO& b) {
   return std::memcmp(&a.FileId, &b.FileId, sizeof a.FileId) == 0;
 }
