@@ -16,7 +16,7 @@ namespace kestrova::securefs {
 // The product's IRecreateFileOps. Codes are Win32 errors (NT statuses converted with RtlNtStatusToDosError); a
 // folder that is a reparse point is refused with ERROR_REPARSE_POINT_ENCOUNTERED (4395), a file with ERROR_DIRECTORY
 // (267). The new folder is created with kSharedFolderSddl. The handles are closed when the object ends; until then
-// nobody else can open either folder for DELETE, nor open one without sharing read and write.
+// nobody else can open either folder for DELETE, save for the instant in which a folder changes grip.
 class Win32RecreateFileOps : public IRecreateFileOps {
  public:
   uint32_t OpenOld(const WideString& path) override;
@@ -37,7 +37,8 @@ class Win32RecreateFileOps : public IRecreateFileOps {
     Grip grip = Grip::Passing;
   };
   HeldFolder& Held(FolderRole folder) { return folder == FolderRole::Old ? old_ : new_; }
-  // Re-holds the folder as `wanted` through its own handle; 0 or the Win32 error (the old grip stays on failure).
+  // Re-holds the folder as `wanted` through its own handle; 0 or the Win32 error, after which the folder is still held,
+  // in its old grip or the passing one.
   static DWORD Regrip(HeldFolder& folder, Grip wanted);
 
   HeldFolder old_;
