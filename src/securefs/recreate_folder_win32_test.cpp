@@ -205,7 +205,8 @@ TEST_F(RecreateOnDiskTest, AFileInThePlaceOfTheFolderIsRefusedAndNothingIsMade) 
   test::WriteTextFile(file, "keep");
   EXPECT_FALSE(RecreateAdminOnly(file));
   EXPECT_EQ(CapturedReports::Entries(),
-            (Reports{{kReportWarning, "could not list the entries of " + WideToUtf8(file) + " (267); keeping it in place"}}));
+            (Reports{{kReportWarning,
+                      "could not list the entries of " + WideToUtf8(file) + " (267); keeping it in place"}}));
   EXPECT_EQ(ReadText(file), "keep");
   EXPECT_EQ(NamesIn(scratch_.Path()), (std::vector<WideString>{L"f", L"file"}));
 }
@@ -441,6 +442,12 @@ TEST(RecreateSubstitutionTest, AFolderPutInPlaceAtAnyStepIsNeverFilledOrEmptied)
       EXPECT_TRUE(SameObject(now, substituting.substitute)) << run;
       EXPECT_EQ(NamesIn(path), (std::vector<WideString>{L"marker.txt"})) << run;
       EXPECT_FALSE(succeeded) << run;
+      EXPECT_EQ(CapturedReports::Entries(),
+                (Reports{{kReportError, "could not move " + WideToUtf8(fresh) + " into place (183); restoring the old "
+                                        "folder"},
+                         {kReportError, "could not restore " + WideToUtf8(path) + " from " + WideToUtf8(aside) +
+                                            " (183); its entries are in " + WideToUtf8(fresh)}}))
+          << run;
     } else {
       // The held folder refused the rename; nothing was put in its place and the recreation went through.
       kinds["rename refused with a sharing violation"].push_back(step);
