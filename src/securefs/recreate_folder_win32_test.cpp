@@ -230,6 +230,42 @@ TEST_F(RecreateOnDiskTest, AnEntryNameThatReachesPastItsFolderIsRefused) {
   EXPECT_EQ(error, static_cast<uint32_t>(ERROR_INVALID_HANDLE));
 }
 
+TEST(RecreateShapesTest, AFolderDirectlyUnderTheDriveRootWithNonAsciiEntries) {
+  CapturedReports reports;
+  ScratchFolder root(L"C:\\");
+  const WideString& folder = root.Path();
+  test::WriteTextFile(folder + L"\\Gr\u00fc\u00dfe.txt", "gruesse");
+  test::MakeFolder(folder + L"\\\u65e5\u672c\u8a9e");
+  test::WriteTextFile(folder + L"\\\u65e5\u672c\u8a9e\\\u03a9mega.log", "omega");
+  FILE_ID_INFO before{};
+  ASSERT_TRUE(FileIdOf(folder, before));
+  ASSERT_TRUE(RecreateAdminOnly(folder));
+  EXPECT_EQ(CapturedReports::Entries(),
+            (Reports{{kReportInfo, WideToUtf8(folder) + " recreated admin-only with its 2 entries moved over"}}));
+  EXPECT_EQ(NamesIn(folder), (std::vector<WideString>{L"Gr\u00fc\u00dfe.txt", L"\u65e5\u672c\u8a9e"}));
+  EXPECT_EQ(ReadText(folder + L"\\\u65e5\u672c\u8a9e\\\u03a9mega.log"), "omega");
+  FILE_ID_INFO after{};
+  ASSERT_TRUE(FileIdOf(folder, after));
+  EXPECT_FALSE(std::memcmp(&before.FileId, &after.FileId, sizeof before.FileId) == 0);
+}
+
+TEST(RecreateShapesTest, AFolderDeeperThanMaxPath) {
+  CapturedReports reports;
+  ScratchFolder scratch;
+  WideString folder = scratch.Path();
+  while (folder.size() < 300) {
+    folder += L"\\" + WideString(40, L'd');
+    test::MakeFolder(folder);
+  }
+  test::WriteTextFile(folder + L"\\" + WideString(100, L'e') + L".txt", "deep");
+  ASSERT_TRUE(RecreateAdminOnly(folder));
+  EXPECT_EQ(CapturedReports::Entries(),
+            (Reports{{kReportInfo, WideToUtf8(folder) + " recreated admin-only with its 1 entries moved over"}}));
+  EXPECT_EQ(ReadText(folder + L"\\" + WideString(100, L'e') + L".txt"), "deep");
+  EXPECT_EQ(NamesIn(folder.substr(0, folder.find_last_of(L'\\'))), (std::vector<WideString>{WideString(40, L'd')}))
+      << "a temporary folder was left beside it";
+}
+
 bool SameObject(const FILE_ID_INFO& a, const FILE_ID_INFO& b) {
   return std::memcmp(&a.FileId, &b.FileId, sizeof a.FileId) == 0;
 }
