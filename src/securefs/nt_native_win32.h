@@ -1,8 +1,9 @@
-// The few native NT declarations the handle-based tree removal needs: NtCreateFile for opening an entry relative to
-// its folder's handle, RtlNtStatusToDosError, and the status values the removal tells apart. Both come from ntdll;
-// mingw-w64's winternl.h declares the functions and structures, the status values are defined here so that
-// <ntstatus.h> (which clashes with <windows.h>) stays out. mingw-w64 hides the FileDispositionInfoEx class behind a
-// version test that _WIN32_WINNT=0x0A00 does not pass, so the class and its flags are spelled out here as well.
+// The few native NT declarations the handle-based folder work needs: NtCreateFile for opening an entry relative to
+// its folder's handle, NtSetInformationFile for renaming by handle, RtlNtStatusToDosError, and the status values told
+// apart. All come from ntdll; mingw-w64's winternl.h declares the functions and structures, the status values are
+// defined here so that <ntstatus.h> (which clashes with <windows.h>) stays out. mingw-w64 hides the
+// FileDispositionInfoEx class behind a version test that _WIN32_WINNT=0x0A00 does not pass, so the class and its flags
+// are spelled out here as well, like ERROR_REPARSE_POINT_ENCOUNTERED, which its winerror.h lacks.
 #pragma once
 
 #include <windows.h>
@@ -12,6 +13,7 @@ namespace kestrova::securefs::nt {
 
 constexpr NTSTATUS kStatusSuccess = 0;
 constexpr NTSTATUS kStatusObjectNameNotFound = static_cast<NTSTATUS>(0xC0000034);
+constexpr NTSTATUS kStatusObjectNameInvalid = static_cast<NTSTATUS>(0xC0000033);
 constexpr NTSTATUS kStatusObjectPathNotFound = static_cast<NTSTATUS>(0xC000003A);
 constexpr NTSTATUS kStatusSharingViolation = static_cast<NTSTATUS>(0xC0000043);
 
@@ -22,6 +24,8 @@ constexpr DWORD kDispositionIgnoreReadOnly = 0x10;
 struct DispositionInfoEx {
   DWORD Flags;
 };
+
+constexpr DWORD kErrorReparsePointEncountered = 4395;
 
 inline bool IsSuccess(NTSTATUS status) { return status >= 0; }
 

@@ -8,8 +8,6 @@
 namespace kestrova::securefs {
 namespace {
 
-WideString Child(const WideString& folder, const WideString& name) { return folder + L"\\" + name; }
-
 class Recreation {
  public:
   Recreation(IRecreateFileOps& ops, const WideString& path, const WideString& suffix)
@@ -22,19 +20,23 @@ class Recreation {
         shownAside_(WideToUtf8(aside_)) {}
 
   bool Run() {
-    if (!ops_.CreateSharedFolder(fresh_)) return false;
+    // Held before anything is made, so that every later step acts on the folder found here, wherever it is moved.
+    uint32_t error = ops_.OpenOld(path_);
+    if (error != 0) {
+      ReportUnlisted(error);
+      return false;
+    }
+    if (!ops_.CreateNew(fresh_)) return false;
 
-    uint32_t error = 0;
-    if (!ops_.ListEntries(path_, names_, error)) {
+    if (!ops_.ListEntries(FolderRole::Old, names_, error)) {
       // An incomplete listing would leave unnamed entries in the folder that is removed at the end, so nothing moves.
-      Report(kReportWarning, "could not list the entries of %s (%lu); keeping it in place", shownPath_.c_str(),
-             static_cast<unsigned long>(error));
-      ops_.RemoveEmptyFolder(fresh_);
+      ReportUnlisted(error);
+      ops_.RemoveEmptyFolder(FolderRole::New);
       return false;
     }
 
     for (size_t index = 0; index < names_.size(); ++index) {
-      error = ops_.Move(Child(path_, names_[index]), Child(fresh_, names_[index]));
+      error = ops_.MoveEntry(FolderRole::Old, FolderRole::New, names_[index]);
       if (error != 0) {
         Report(kReportWarning, "could not move %s out of %s (%lu); keeping it in place",
                WideToUtf8(names_[index]).c_str(), shownPath_.c_str(), static_cast<unsigned long>(error));
@@ -43,7 +45,7 @@ class Recreation {
       }
     }
 
-    error = ops_.Move(path_, aside_);
+    error = ops_.RenameFolder(FolderRole::Old, aside_);
     if (error != 0) {
       Report(kReportWarning, "could not move %s aside (%lu); keeping it in place", shownPath_.c_str(),
              static_cast<unsigned long>(error));
@@ -51,11 +53,11 @@ class Recreation {
       return false;
     }
 
-    error = ops_.Move(fresh_, path_);
+    error = ops_.RenameFolder(FolderRole::New, path_);
     if (error != 0) {
       Report(kReportError, "could not move %s into place (%lu); restoring the old folder", shownFresh_.c_str(),
              static_cast<unsigned long>(error));
-      const uint32_t restoreError = ops_.Move(aside_, path_);
+      const uint32_t restoreError = ops_.RenameFolder(FolderRole::Old, path_);
       if (restoreError == 0) {
         MoveBack(names_.size());
       } else {
@@ -66,7 +68,7 @@ class Recreation {
     }
 
     const size_t moved = names_.size() + MoveLateEntries();
-    error = ops_.RemoveEmptyFolder(aside_);
+    error = ops_.RemoveEmptyFolder(FolderRole::Old);
     if (error != 0) {
       const std::string text = "could not remove " + shownAside_ + ": " + std::to_string(error);
       Report(kReportWarning, "left %s behind: %s", shownAside_.c_str(), text.c_str());
@@ -90,13 +92,18 @@ class Recreation {
   // new folder is removed only when every one of them went back (and then only if nothing else appeared in it).
   void MoveBack(size_t count) {
     for (size_t index = 0; index < count; ++index) {
-      if (ops_.Move(Child(fresh_, names_[index]), Child(path_, names_[index])) != 0) {
+      if (ops_.MoveEntry(FolderRole::New, FolderRole::Old, names_[index]) != 0) {
         Report(kReportError, "could not move every entry back from %s to %s", shownFresh_.c_str(),
                shownPath_.c_str());
         return;
       }
     }
-    ops_.RemoveEmptyFolder(fresh_);
+    ops_.RemoveEmptyFolder(FolderRole::New);
+  }
+
+  void ReportUnlisted(uint32_t error) {
+    Report(kReportWarning, "could not list the entries of %s (%lu); keeping it in place", shownPath_.c_str(),
+           static_cast<unsigned long>(error));
   }
 
   // Entries created in the folder after it was listed went aside with it. They join the others in the new folder;
@@ -104,10 +111,10 @@ class Recreation {
   size_t MoveLateEntries() {
     std::vector<WideString> late;
     uint32_t error = 0;
-    if (!ops_.ListEntries(aside_, late, error)) return 0;
+    if (!ops_.ListEntries(FolderRole::Old, late, error)) return 0;
     size_t moved = 0;
     for (const WideString& name : late) {
-      if (ops_.Move(Child(aside_, name), Child(path_, name)) == 0) ++moved;
+      if (ops_.MoveEntry(FolderRole::Old, FolderRole::New, name) == 0) ++moved;
     }
     return moved;
   }

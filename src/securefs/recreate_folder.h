@@ -11,21 +11,33 @@
 
 namespace kestrova::securefs {
 
-// The file operations a recreation needs. Paths are those the recreation was given, extended by "\" and a name;
-// the implementation turns them into whatever form its file calls take. Codes are Win32 error codes, 0 for success.
+// The two folder objects of a recreation: the one being replaced (which later stands aside and is removed) and the
+// new one (which takes its place). An implementation holds each from the moment it has it until the recreation ends
+// and acts on that object wherever it stands, never again by the name it was found under.
+enum class FolderRole { Old, New };
+
+// The file operations a recreation needs. Codes are Win32 error codes, 0 for success. Entries are named by their bare
+// names inside the folder that holds them; paths are those the recreation was given, and the implementation turns
+// them into whatever form its file calls take.
 class IRecreateFileOps {
  public:
   virtual ~IRecreateFileOps() = default;
-  // The names directly inside `folder`, without "." and "..", in listing order. False with `error` set when the
+  // Takes hold of the folder at `path` as the old folder, refusing anything but a plain folder (a reparse point is
+  // never followed). The hold keeps others from renaming or replacing it while the recreation runs.
+  virtual uint32_t OpenOld(const WideString& path) = 0;
+  // Creates the new folder at `path`, which must not exist yet, admin-only with room for users to add entries, and
+  // takes hold of it in the same way. On false it has reported why and left nothing behind that it made.
+  virtual bool CreateNew(const WideString& path) = 0;
+  // The names directly inside the folder, without "." and "..", in listing order. False with `error` set when the
   // listing could not be completed; `names` is then incomplete and must not be used.
-  virtual bool ListEntries(const WideString& folder, std::vector<WideString>& names, uint32_t& error) = 0;
-  // Creates a folder that must not exist yet, admin-only with room for users to add entries. On false it has
-  // reported why.
-  virtual bool CreateSharedFolder(const WideString& path) = 0;
-  // Renames an entry within one volume, never replacing an existing entry and never copying.
-  virtual uint32_t Move(const WideString& from, const WideString& to) = 0;
-  // Removes a folder only when it is empty (ERROR_DIR_NOT_EMPTY, 145, otherwise).
-  virtual uint32_t RemoveEmptyFolder(const WideString& path) = 0;
+  virtual bool ListEntries(FolderRole folder, std::vector<WideString>& names, uint32_t& error) = 0;
+  // Moves the entry `name` out of one folder into the other under the same name, never replacing an existing entry,
+  // never copying and never following a link (a link moves as itself).
+  virtual uint32_t MoveEntry(FolderRole from, FolderRole to, const WideString& name) = 0;
+  // Renames the folder itself to `path`, beside where it stands, never replacing an existing entry.
+  virtual uint32_t RenameFolder(FolderRole folder, const WideString& path) = 0;
+  // Removes the folder only when it is empty (ERROR_DIR_NOT_EMPTY, 145, otherwise) and then lets go of it.
+  virtual uint32_t RemoveEmptyFolder(FolderRole folder) = 0;
 };
 
 // The suffix of one recreation's temporary names: the process id in decimal, "-" and the milliseconds since start-up.
@@ -36,9 +48,13 @@ WideString RecreateSuffix(uint32_t processId, uint64_t ticks);
 // True when the new folder stands at `path`; every step is reported through Report. Trailing separators of `path` are
 // dropped first (TrimTrailingSeparators), also in the messages.
 //
+// The old folder is taken hold of first, then the new one is made; from then on every step goes through the two held
+// folder objects, so a folder put in the place of `path` meanwhile is never emptied or filled.
+//
 // Nothing is ever lost and nothing that holds an entry is removed:
-// - a listing that fails moves nothing ("could not list the entries of <path> (<code>); keeping it in place");
-// - any failure before the new folder stands in place moves the entries back into `path`, or, where that fails,
+// - a folder that cannot be taken hold of or listed moves nothing
+//   ("could not list the entries of <path> (<code>); keeping it in place");
+// - any failure before the new folder stands in place moves the entries back into the old folder, or, where that fails,
 //   reports the folder that still holds them ("could not move every entry back from <new> to <path>" or
 //   "could not restore <path> from <old> (<code>); its entries are in <new>");
 // - entries that appear in the folder after the listing are moved over once the swap is done; the old folder is

@@ -37,9 +37,11 @@ class CapturedReports {
 WideString ParentOf(const WideString& path) { return path.substr(0, path.find_last_of(L'\\')); }
 
 // An in-memory volume: every entry by its full path, each with a tag that stays with the object when it is renamed,
-// so a test can tell where every original entry and folder object went. It fails the mutations a test picks (by
-// their 1-based order) without doing anything, and refuses what the real calls refuse: renaming onto an existing
-// name or into a missing folder, removing a folder that is not empty.
+// so a test can tell where every original entry and folder object went. The two held folders are remembered by their
+// tags, as handles would hold the objects, and found wherever they stand. It fails the mutations a test picks (by
+// their 1-based order) without doing anything, and refuses what the real calls refuse: renaming onto an existing name
+// or into a missing folder, removing a folder that is not empty. Unlike Windows it lets anyone rename a held folder,
+// so a test can put another folder in its place at any step.
 class ScriptedFileOps : public IRecreateFileOps {
  public:
   struct Node {
@@ -53,9 +55,13 @@ class ScriptedFileOps : public IRecreateFileOps {
   uint32_t failCode = 5;
   size_t mutations = 0;
   bool injected = false;
+  uint32_t failOpen = 0;     // OpenOld fails with this code when not 0
   size_t failListing = 0;    // this listing call fails (1-based), 0 for none
   size_t listings = 0;
   std::function<void(ScriptedFileOps&)> afterFirstListing;
+  size_t calls = 0;          // every call of the interface, counted before it runs
+  std::function<void(ScriptedFileOps&, size_t)> beforeCall;
+  std::map<FolderRole, std::string> held;  // the tag of each folder taken hold of
 
   void AddFolder(const WideString& path, const std::string& tag) { tree[path] = Node{true, tag}; }
   void AddFile(const WideString& path, const std::string& tag) { tree[path] = Node{false, tag}; }
@@ -64,11 +70,15 @@ class ScriptedFileOps : public IRecreateFileOps {
     const auto found = tree.find(path);
     return found != tree.end() && found->second.folder;
   }
+  std::string TagAt(const WideString& path) const {
+    const auto found = tree.find(path);
+    return found == tree.end() ? std::string() : found->second.tag;
+  }
   std::vector<WideString> ChildrenOf(const WideString& folder) const {
     std::vector<WideString> names;
     for (const auto& [path, node] : tree) {
-      if (path.size() > folder.size() + 1 && path.compare(0, folder.size(), folder) == 0 && path[folder.size()] == L'\\' &&
-          path.find(L'\\', folder.size() + 1) == WideString::npos) {
+      if (path.size() > folder.size() + 1 && path.compare(0, folder.size(), folder) == 0 &&
+          path[folder.size()] == L'\\' && path.find(L'\\', folder.size() + 1) == WideString::npos) {
         names.push_back(path.substr(folder.size() + 1));
       }
     }
@@ -84,40 +94,8 @@ class ScriptedFileOps : public IRecreateFileOps {
     }
     return where;
   }
-
-  bool ListEntries(const WideString& folder, std::vector<WideString>& names, uint32_t& error) override {
-    ++listings;
-    names.clear();
-    if (listings == failListing) {
-      const std::vector<WideString> all = ChildrenOf(folder);
-      if (!all.empty()) names.push_back(all.front());  // a listing cut short after its first name
-      error = 1117;
-      return false;
-    }
-    if (!IsFolder(folder)) {
-      error = 3;
-      return false;
-    }
-    names = ChildrenOf(folder);
-    if (listings == 1 && afterFirstListing) afterFirstListing(*this);
-    return true;
-  }
-
-  bool CreateSharedFolder(const WideString& path) override {
-    if (Inject()) {
-      Report(kReportError, "could not create %s: %lu", WideToUtf8(path).c_str(), static_cast<unsigned long>(failCode));
-      return false;
-    }
-    if (Exists(path) || !IsFolder(ParentOf(path))) {
-      Report(kReportError, "could not create %s: %lu", WideToUtf8(path).c_str(), Exists(path) ? 183ul : 3ul);
-      return false;
-    }
-    AddFolder(path, "fresh");
-    return true;
-  }
-
-  uint32_t Move(const WideString& from, const WideString& to) override {
-    if (Inject()) return failCode;
+  // Renames an object with everything below it, as the file system would; 0 or the Win32 code of the refusal.
+  uint32_t Rename(const WideString& from, const WideString& to) {
     if (!Exists(from)) return 2;
     if (Exists(to)) return 183;
     if (!IsFolder(ParentOf(to))) return 3;
@@ -136,16 +114,87 @@ class ScriptedFileOps : public IRecreateFileOps {
     return 0;
   }
 
-  uint32_t RemoveEmptyFolder(const WideString& path) override {
-    if (Inject()) return failCode;
+  uint32_t OpenOld(const WideString& path) override {
+    Step();
+    if (failOpen != 0) return failOpen;
     if (!Exists(path)) return 2;
     if (!IsFolder(path)) return 267;
+    held[FolderRole::Old] = TagAt(path);
+    return 0;
+  }
+
+  bool CreateNew(const WideString& path) override {
+    Step();
+    if (Inject()) {
+      Report(kReportError, "could not create %s: %lu", WideToUtf8(path).c_str(), static_cast<unsigned long>(failCode));
+      return false;
+    }
+    if (Exists(path) || !IsFolder(ParentOf(path))) {
+      Report(kReportError, "could not create %s: %lu", WideToUtf8(path).c_str(), Exists(path) ? 183ul : 3ul);
+      return false;
+    }
+    AddFolder(path, "fresh");
+    held[FolderRole::New] = "fresh";
+    return true;
+  }
+
+  bool ListEntries(FolderRole folder, std::vector<WideString>& names, uint32_t& error) override {
+    Step();
+    ++listings;
+    names.clear();
+    const WideString path = HeldPath(folder);
+    if (listings == failListing) {
+      const std::vector<WideString> all = ChildrenOf(path);
+      if (!all.empty()) names.push_back(all.front());  // a listing cut short after its first name
+      error = 1117;
+      return false;
+    }
+    if (!IsFolder(path)) {
+      error = 6;
+      return false;
+    }
+    names = ChildrenOf(path);
+    if (listings == 1 && afterFirstListing) afterFirstListing(*this);
+    return true;
+  }
+
+  uint32_t MoveEntry(FolderRole from, FolderRole to, const WideString& name) override {
+    Step();
+    if (Inject()) return failCode;
+    const WideString source = HeldPath(from);
+    const WideString target = HeldPath(to);
+    if (source.empty() || target.empty()) return 6;
+    return Rename(source + L"\\" + name, target + L"\\" + name);
+  }
+
+  uint32_t RenameFolder(FolderRole folder, const WideString& path) override {
+    Step();
+    if (Inject()) return failCode;
+    const WideString source = HeldPath(folder);
+    if (source.empty()) return 6;
+    return Rename(source, path);
+  }
+
+  uint32_t RemoveEmptyFolder(FolderRole folder) override {
+    Step();
+    if (Inject()) return failCode;
+    const WideString path = HeldPath(folder);
+    if (path.empty()) return 6;
     if (!ChildrenOf(path).empty()) return 145;
     tree.erase(path);
+    held.erase(folder);
     return 0;
   }
 
  private:
+  WideString HeldPath(FolderRole folder) const {
+    const auto found = held.find(folder);
+    return found == held.end() ? WideString() : Where(found->second);
+  }
+  void Step() {
+    ++calls;
+    if (beforeCall) beforeCall(*this, calls);
+  }
   bool Inject() {
     ++mutations;
     const bool fail = failAt.count(mutations) != 0 || (failFrom != 0 && mutations >= failFrom);
@@ -298,6 +347,67 @@ TEST(RecreateFolderTest, FailedListingAtAnyStepKeepsEveryEntry) {
   }
 }
 
+// Another user acts before the recreation's call number `step`: whatever stands at the folder's path is renamed away
+// (the double does not refuse that, as a held folder on Windows would) and a plain folder with a marker file is put
+// in its place. Returns through `planted` whether the substitute went in.
+const WideString kMovedAway = L"C:\\data\\moved-away";
+
+void SubstituteBefore(ScriptedFileOps& ops, size_t step, size_t at, bool& planted) {
+  if (step != at) return;
+  if (ops.Exists(kPath)) ops.Rename(kPath, kMovedAway);
+  if (ops.Exists(kPath)) return;
+  ops.AddFolder(kPath, "substitute");
+  ops.AddFile(kPath + L"\\marker.txt", "marker");
+  planted = true;
+}
+
+// Before every call in turn: the folders are reached as the objects that were taken hold of, so the substitute keeps
+// exactly its marker (unless it stood there before the folder was taken hold of, and was then the folder recreated),
+// and every original entry is inside the original or the new folder object, nowhere else.
+TEST(RecreateFolderTest, AFolderPutInThePlaceOfThePathAtAnyStepIsNeverFilledOrEmptied) {
+  size_t step = 1;
+  for (;; ++step) {
+    ScriptedFileOps ops;
+    Populate(ops);
+    bool planted = false;
+    ops.beforeCall = [&](ScriptedFileOps& self, size_t call) { SubstituteBefore(self, call, step, planted); };
+    CapturedReports reports;
+    const bool succeeded = RecreateFolder(ops, kPath, kSuffix);
+    const std::string run = "substituted before call " + std::to_string(step);
+    if (!planted) {
+      // Past the last call: an undisturbed recreation.
+      EXPECT_TRUE(succeeded) << run;
+      EXPECT_EQ(ops.ChildrenOf(kPath), (std::vector<WideString>{L"a.txt", L"b", L"c.log"})) << run;
+      break;
+    }
+    if (step == 1) {
+      // The folder found at the path is the substitute; the original, renamed away first, is never touched.
+      EXPECT_TRUE(succeeded) << run;
+      EXPECT_EQ(ops.Where("original"), kMovedAway) << run;
+      EXPECT_EQ(ops.ChildrenOf(kMovedAway), (std::vector<WideString>{L"a.txt", L"b", L"c.log"})) << run;
+      EXPECT_EQ(ops.Where("marker"), kPath + L"\\marker.txt") << run;
+      EXPECT_TRUE(ops.Where("substitute").empty()) << run;
+      continue;
+    }
+    const WideString substitute = ops.Where("substitute");
+    ASSERT_FALSE(substitute.empty()) << run;
+    EXPECT_EQ(ops.ChildrenOf(substitute), (std::vector<WideString>{L"marker.txt"})) << run;
+    for (const auto& [tag, name] : kTopEntries) {
+      const WideString where = ops.Where(tag);
+      ASSERT_FALSE(where.empty()) << run << ": " << tag << " was lost";
+      const std::string holder = ops.TagAt(ParentOf(where));
+      EXPECT_TRUE(holder == "original" || holder == "fresh") << run << ": " << tag << " is in " << holder;
+      if (succeeded) {
+        EXPECT_EQ(holder, "fresh") << run;
+      }
+    }
+    EXPECT_EQ(ops.Where("entry b\\inner.txt"), ops.Where("entry b") + L"\\inner.txt") << run;
+    EXPECT_FALSE(Recorded().empty()) << run;
+  }
+  // open, create, list, three moves, aside, into place, the late listing, the removal: ten calls.
+  EXPECT_EQ(step, 11u);
+}
+
 class RecreateFolderMessageTest : public ::testing::Test {
  protected:
   RecreateFolderMessageTest() { Populate(ops_); }
@@ -382,6 +492,17 @@ TEST_F(RecreateFolderMessageTest, AFailedListingMovesNothing) {
   EXPECT_EQ(ops_.ChildrenOf(kPath), (std::vector<WideString>{L"a.txt", L"b", L"c.log"}));
   EXPECT_FALSE(ops_.Exists(kFresh));
   EXPECT_EQ(ops_.mutations, 2u) << "only the new folder was made and removed";
+}
+
+TEST_F(RecreateFolderMessageTest, AFolderThatCannotBeTakenHoldOfTouchesNothing) {
+  ops_.failOpen = 4395;  // a reparse point stands at the path
+  EXPECT_FALSE(Run());
+  EXPECT_EQ(Recorded(),
+            (Reports{{kReportWarning, "could not list the entries of C:\\data\\f (4395); keeping it in place"}}));
+  EXPECT_EQ(ops_.mutations, 0u);
+  EXPECT_EQ(ops_.listings, 0u);
+  EXPECT_FALSE(ops_.Exists(kFresh));
+  EXPECT_EQ(ops_.ChildrenOf(kPath), (std::vector<WideString>{L"a.txt", L"b", L"c.log"}));
 }
 
 TEST_F(RecreateFolderMessageTest, ANewFolderThatCannotBeMadeTouchesNothing) {

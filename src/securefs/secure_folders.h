@@ -79,8 +79,9 @@ class RecreateLock {
 bool RepairInPlace(const WideString& path);
 
 // Replaces the folder by a new kSharedFolderSddl folder holding all its entries (recreate_folder.h says how nothing is
-// lost on the way), so handles opened on the old folder object lose their grip. Takes no lock; callers hold
-// RecreateLock. True if the new folder stands in place.
+// lost on the way), so handles opened on the old folder object lose their grip. Both folders are held by handle from
+// the first step on (recreate_folder_win32.h); the temporary names are made beside the folder, whose parent must be
+// admin-only. Takes no lock; callers hold RecreateLock. True if the new folder stands in place.
 bool RecreateAdminOnly(const WideString& path);
 
 // Makes `path` exist as a plain folder owned by Administrators with kAdminFolderSddl. The folders above it must be
