@@ -1,0 +1,94 @@
+// Test helpers for code that runs system tools: installs the FakeTool stand-in (tests/faketool) into the
+// system folder under a tool's name with a script, reads back the command lines it received, and removes it all
+// again. Windows build only; header-only so the support library stays portable.
+#pragma once
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace kestrova::test {
+
+inline std::wstring SystemFolderW() {
+  wchar_t folder[MAX_PATH];
+  const UINT n = GetSystemDirectoryW(folder, MAX_PATH);
+  return std::wstring(folder, n);
+}
+
+inline std::string NarrowUtf8(const std::wstring& wide) {
+  if (wide.empty()) return {};
+  const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), (int)wide.size(), nullptr, 0, nullptr, nullptr);
+  std::string out(n, '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), (int)wide.size(), out.data(), n, nullptr, nullptr);
+  return out;
+}
+
+inline bool WriteBytes(const std::wstring& path, const std::string& bytes) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD wrote = 0;
+  const BOOL ok = WriteFile(file, bytes.data(), (DWORD)bytes.size(), &wrote, nullptr);
+  CloseHandle(file);
+  return ok && wrote == bytes.size();
+}
+
+inline std::string ReadBytes(const std::wstring& path) {
+  std::string data;
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return data;
+  char buffer[65536];
+  DWORD got = 0;
+  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) data.append(buffer, got);
+  CloseHandle(file);
+  return data;
+}
+
+// The FakeTool program the build made: build/windows/tests/faketool, found from this test program's own place
+// (build/windows/src/<folder>/<name>_tests.exe).
+inline std::wstring FakeToolProgram() {
+  wchar_t module[MAX_PATH * 4];
+  std::wstring path(module, GetModuleFileNameW(nullptr, module, MAX_PATH * 4));
+  for (int up = 0; up < 3; ++up) path = path.substr(0, path.find_last_of(L"\\/"));
+  return path + L"\\tests\\faketool\\FakeTool.exe";
+}
+
+// FakeTool installed as <system folder>\<name>.exe for the life of the object.
+class FakeSystemTool {
+ public:
+  FakeSystemTool(const std::wstring& name, const std::string& script) : base_(SystemFolderW() + L"\\" + name) {
+    EXPECT_TRUE(CopyFileW(FakeToolProgram().c_str(), (base_ + L".exe").c_str(), FALSE))
+        << "FakeTool.exe missing: " << NarrowUtf8(FakeToolProgram()) << " error " << GetLastError();
+    DeleteFileW((base_ + L".calls").c_str());
+    SetScript(script);
+  }
+  ~FakeSystemTool() {
+    for (const wchar_t* extension : {L".exe", L".script", L".calls"}) DeleteFileW((base_ + extension).c_str());
+  }
+  FakeSystemTool(const FakeSystemTool&) = delete;
+  FakeSystemTool& operator=(const FakeSystemTool&) = delete;
+
+  void SetScript(const std::string& script) { EXPECT_TRUE(WriteBytes(base_ + L".script", script)); }
+
+  // Every command line the tool received, in order.
+  std::vector<std::string> Calls() const {
+    std::vector<std::string> calls;
+    const std::string text = ReadBytes(base_ + L".calls");
+    size_t start = 0;
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+      calls.push_back(text.substr(start, end - start));
+    }
+    return calls;
+  }
+
+  // "\"<system folder>\<name>.exe\" " as the runner starts it, in UTF-8.
+  std::string QuotedProgram() const { return "\"" + NarrowUtf8(base_) + ".exe\" "; }
+
+ private:
+  std::wstring base_;
+};
+
+}  // namespace kestrova::test
