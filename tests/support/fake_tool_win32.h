@@ -66,7 +66,12 @@ class FakeSystemTool {
     SetScript(script);
   }
   ~FakeSystemTool() {
-    for (const wchar_t* extension : {L".exe", L".script", L".calls"}) DeleteFileW((base_ + extension).c_str());
+    for (const wchar_t* extension : {L".script", L".calls"}) DeleteFileW((base_ + extension).c_str());
+    // A grandchild the tool started may still run from the program file; it cannot be deleted until it ends.
+    for (int attempt = 0; attempt < 300 && !DeleteFileW((base_ + L".exe").c_str()); ++attempt) {
+      if (GetLastError() == ERROR_FILE_NOT_FOUND) break;
+      Sleep(100);
+    }
   }
   FakeSystemTool(const FakeSystemTool&) = delete;
   FakeSystemTool& operator=(const FakeSystemTool&) = delete;
@@ -85,7 +90,12 @@ class FakeSystemTool {
   }
 
   // "\"<system folder>\<name>.exe\" " as the runner starts it, in UTF-8.
-  std::string QuotedProgram() const { return "\"" + NarrowUtf8(base_) + ".exe\" "; }
+  std::string QuotedProgram() const {
+    std::string quoted(1, '"');
+    quoted += NarrowUtf8(base_);
+    quoted += ".exe\" ";
+    return quoted;
+  }
 
  private:
   std::wstring base_;
