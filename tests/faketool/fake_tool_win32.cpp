@@ -13,11 +13,24 @@
 //   copy=<from>|<to>    after writing, copy file <from> over <to> (a state file the next call reads)
 //   delay=<ms>          sleep before exiting
 //   grandchild=<ms>     start a copy of this program that inherits the output handles and sleeps that long
+//   device-version=<hardware id>|<version>
+//                       set the driver version property of every device node with that hardware id, as a real
+//                       pnputil /add-driver /install leaves the devices it updated
+//   remove-devices=<hardware id>
+//                       remove every device node with that hardware id (test clean-up; Wine has no
+//                       DiUninstallDevice)
 #include <windows.h>
+
+#include <devpropdef.h>
+#include <setupapi.h>
 
 #include <cstdlib>
 #include <string>
 #include <vector>
+
+// The toolchain's setupapi.h lacks the declaration; its import library has the function.
+extern "C" WINSETUPAPI WINBOOL WINAPI SetupDiSetDevicePropertyW(HDEVINFO, PSP_DEVINFO_DATA, const DEVPROPKEY*,
+                                                                DEVPROPTYPE, const BYTE*, DWORD, DWORD);
 
 namespace {
 
@@ -37,6 +50,8 @@ struct Rule {
   DWORD delayMs = 0;
   DWORD grandchildMs = 0;
   bool hasGrandchild = false;
+  std::vector<std::pair<std::string, std::string>> deviceVersions;
+  std::vector<std::string> removeDevices;
 };
 
 std::string Narrow(const std::wstring& wide) {
@@ -126,6 +141,11 @@ std::vector<Rule> ParseScript(const std::string& script) {
       if (bar != std::string::npos) rule.copies.emplace_back(value.substr(0, bar), value.substr(bar + 1));
     } else if (key == "delay") {
       rule.delayMs = (DWORD)std::strtoul(value.c_str(), nullptr, 0);
+    } else if (key == "device-version") {
+      const size_t bar = value.find('|');
+      if (bar != std::string::npos) rule.deviceVersions.emplace_back(value.substr(0, bar), value.substr(bar + 1));
+    } else if (key == "remove-devices") {
+      rule.removeDevices.push_back(value);
     } else if (key == "grandchild") {
       rule.grandchildMs = (DWORD)std::strtoul(value.c_str(), nullptr, 0);
       rule.hasGrandchild = true;
@@ -146,6 +166,45 @@ std::wstring ArgumentPart(const wchar_t* line) {
   }
   while (*p == L' ' || *p == L'\t') ++p;
   return p;
+}
+
+// Calls `act` for every device node (present or not) one of whose hardware ids equals `hardwareId`, any case.
+template <typename Act>
+void ForEachDevice(const std::string& hardwareId, Act act) {
+  HDEVINFO all = SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
+  if (all == INVALID_HANDLE_VALUE) return;
+  const std::wstring wanted = Widen(hardwareId);
+  SP_DEVINFO_DATA device{};
+  device.cbSize = sizeof device;
+  for (DWORD i = 0; SetupDiEnumDeviceInfo(all, i, &device); ++i) {
+    wchar_t ids[2048] = {};
+    if (!SetupDiGetDeviceRegistryPropertyW(all, &device, SPDRP_HARDWAREID, nullptr, reinterpret_cast<BYTE*>(ids),
+                                           sizeof ids - 4, nullptr)) {
+      continue;
+    }
+    for (const wchar_t* id = ids; *id; id += wcslen(id) + 1) {
+      if (_wcsicmp(id, wanted.c_str()) == 0) {
+        act(all, &device);
+        break;
+      }
+    }
+  }
+  SetupDiDestroyDeviceInfoList(all);
+}
+
+void SetDeviceVersion(const std::string& hardwareId, const std::string& version) {
+  static const DEVPROPKEY kDriverVersion = {
+      {0xa8b865dd, 0x2e3d, 0x4094, {0xad, 0x97, 0xe5, 0x93, 0xa7, 0x0c, 0x75, 0xd6}}, 3};
+  const std::wstring text = Widen(version);
+  ForEachDevice(hardwareId, [&](HDEVINFO list, SP_DEVINFO_DATA* device) {
+    SetupDiSetDevicePropertyW(list, device, &kDriverVersion, DEVPROP_TYPE_STRING,
+                              reinterpret_cast<const BYTE*>(text.c_str()), (DWORD)((text.size() + 1) * sizeof(wchar_t)),
+                              0);
+  });
+}
+
+void RemoveDevices(const std::string& hardwareId) {
+  ForEachDevice(hardwareId, [](HDEVINFO list, SP_DEVINFO_DATA* device) { SetupDiRemoveDevice(list, device); });
 }
 
 void StartGrandchild(const std::wstring& self, DWORD sleepMs) {
@@ -210,6 +269,8 @@ int wmain() {
       WriteAll(piece.toError ? err : out, bytes);
     }
   }
+  for (const auto& [hardwareId, version] : chosen->deviceVersions) SetDeviceVersion(hardwareId, version);
+  for (const std::string& hardwareId : chosen->removeDevices) RemoveDevices(hardwareId);
   for (const auto& [from, to] : chosen->copies) CopyFileW(Widen(from).c_str(), Widen(to).c_str(), FALSE);
   Sleep(chosen->delayMs);
   return (int)chosen->exitCode;
