@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "core/text.h"
 #include "support/fake_tool_win32.h"
 #include "support/log_capture_win32.h"
 
@@ -98,6 +99,42 @@ TEST_F(RunSystemToolTest, DoesNotWaitForAGrandchildThatKeepsThePipeOpen) {
   EXPECT_EQ(RunSystemTool("drivers", Name(name).c_str(), "", 60000, &output), 3);
   EXPECT_LT(GetTickCount64() - started, 12000u);
   EXPECT_EQ(output, "parent done\r\n");
+}
+
+// The stand-in keeps state between calls the way netsh keeps its exclusions: "show" prints a state file and
+// "add" replaces it, so a caller's show-add-show sequence sees the change.
+TEST_F(RunSystemToolTest, StandInRulesSelectByArgumentsAndRewriteAStateFile) {
+  const std::wstring name = UniqueToolName(L"state");
+  wchar_t temp[MAX_PATH];
+  const std::string folder = test::NarrowUtf8(std::wstring(temp, GetTempPathW(MAX_PATH, temp)));
+  const std::string state = folder + "kestrova-state-" + std::to_string(GetCurrentProcessId()) + ".txt";
+  const std::string after = state + ".after";
+  ASSERT_TRUE(test::WriteBytes(Utf8ToWide(state), "no ranges\r\n"));
+  ASSERT_TRUE(test::WriteBytes(Utf8ToWide(after), "50990 50999\r\n"));
+  FakeSystemTool fake(name, "exit=1\nout=unknown\n"
+                            "when=show excludedportrange\nout-file=" + state + "\n"
+                            "when=add excludedportrange\nout=Ok.\\r\\n\ncopy=" + after + "|" + state + "\n");
+  std::string output;
+  EXPECT_EQ(RunSystemTool("ports", Name(name).c_str(), "int ipv4 show excludedportrange protocol=tcp", 60000, &output), 0);
+  EXPECT_EQ(output, "no ranges\r\n");
+  EXPECT_EQ(RunSystemTool("ports", Name(name).c_str(), "int ipv4 add excludedportrange protocol=tcp", 60000, &output), 0);
+  EXPECT_EQ(output, "Ok.\r\n");
+  EXPECT_EQ(RunSystemTool("ports", Name(name).c_str(), "int ipv4 show excludedportrange protocol=tcp", 60000, &output), 0);
+  EXPECT_EQ(output, "50990 50999\r\n");
+  EXPECT_EQ(RunSystemTool("ports", Name(name).c_str(), "int ipv4 delete", 60000, &output), 1);
+  EXPECT_EQ(output, "unknown");
+  EXPECT_EQ(fake.Calls().size(), 4u);
+  DeleteFileW(Utf8ToWide(state).c_str());
+  DeleteFileW(Utf8ToWide(after).c_str());
+}
+
+TEST_F(RunSystemToolTest, ANetshStandInRunsInsteadOfWinesBuiltInOne) {
+  test::NativeNetshOverride native;
+  FakeSystemTool fake(L"netsh", "exit=0\nout=stand-in netsh\\r\\n\n");
+  std::string output;
+  EXPECT_EQ(RunSystemTool("ports", "netsh", "int ipv4 show excludedportrange protocol=tcp", 60000, &output), 0);
+  EXPECT_EQ(output, "stand-in netsh\r\n");
+  EXPECT_EQ(fake.Calls(), Lines{fake.QuotedProgram() + "int ipv4 show excludedportrange protocol=tcp"});
 }
 
 TEST(LogToolOutputTest, LogsOnlyNonEmptyTrimmedLinesWithTwoBlanksAndThePrefix) {

@@ -1,5 +1,9 @@
 """Stand-ins for system tools in the test prefix: FakeTool (tests/faketool) copied into C:\\windows\\system32 under
-a tool's name, following a script the test writes beside it and recording every command line it receives."""
+a tool's name, following a script the test writes beside it and recording every command line it receives.
+
+Wine runs its built-in netsh rather than a file copied over it unless "netsh.exe"="native" is set under
+HKCU\\Software\\Wine\\DllOverrides in the prefix (or WINEDLLOVERRIDES names netsh.exe=n when the exe starts);
+see the script keys at the top of tests/faketool/fake_tool_win32.cpp."""
 import os
 import subprocess
 from pathlib import Path
@@ -17,6 +21,10 @@ class FakeTool:
         self.name = name
         self.base = SYSTEM32 / name
         self.exe = self.base.with_name(name + ".exe")
+        # Wine's own placeholder (netsh.exe) is put back by remove().
+        self.saved = self.base.with_name(name + ".exe.kestrova-saved")
+        if self.exe.exists():
+            self.exe.replace(self.saved)
         self.exe.write_bytes(FAKE_TOOL.read_bytes())
         self.calls_file = self.base.with_name(name + ".calls")
         if self.calls_file.exists():
@@ -40,6 +48,8 @@ class FakeTool:
             path = self.base.with_name(self.name + suffix)
             if path.exists():
                 path.unlink()
+        if self.saved.exists():
+            self.saved.replace(self.exe)
 
 
 def remove_device_nodes(hardware_id):

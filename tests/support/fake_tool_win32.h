@@ -56,10 +56,13 @@ inline std::wstring FakeToolProgram() {
   return path + L"\\tests\\faketool\\FakeTool.exe";
 }
 
-// FakeTool installed as <system folder>\<name>.exe for the life of the object.
+// FakeTool installed as <system folder>\<name>.exe for the life of the object. Wine runs its built-in netsh
+// instead of a file copied over it unless told otherwise; a test of netsh holds a NativeNetshOverride too.
 class FakeSystemTool {
  public:
   FakeSystemTool(const std::wstring& name, const std::string& script) : base_(SystemFolderW() + L"\\" + name) {
+    // Wine's own placeholder (netsh.exe) is put back afterwards.
+    saved_ = MoveFileExW((base_ + L".exe").c_str(), (base_ + L".exe.kestrova-saved").c_str(), MOVEFILE_REPLACE_EXISTING);
     EXPECT_TRUE(CopyFileW(FakeToolProgram().c_str(), (base_ + L".exe").c_str(), FALSE))
         << "FakeTool.exe missing: " << NarrowUtf8(FakeToolProgram()) << " error " << GetLastError();
     DeleteFileW((base_ + L".calls").c_str());
@@ -72,6 +75,7 @@ class FakeSystemTool {
       if (GetLastError() == ERROR_FILE_NOT_FOUND) break;
       Sleep(100);
     }
+    if (saved_) MoveFileExW((base_ + L".exe.kestrova-saved").c_str(), (base_ + L".exe").c_str(), 0);
   }
   FakeSystemTool(const FakeSystemTool&) = delete;
   FakeSystemTool& operator=(const FakeSystemTool&) = delete;
@@ -99,6 +103,40 @@ class FakeSystemTool {
 
  private:
   std::wstring base_;
+  bool saved_ = false;
+};
+
+// Makes Wine load a netsh.exe stand-in rather than its built-in netsh: "netsh.exe"="native" under
+// HKCU\Software\Wine\DllOverrides for the life of the object (a previous value is put back). Changing
+// WINEDLLOVERRIDES inside a running process is not enough: the running process decides for its children.
+class NativeNetshOverride {
+ public:
+  NativeNetshOverride() {
+    RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\DllOverrides", 0, nullptr, 0, KEY_READ | KEY_WRITE,
+                    nullptr, &key_, nullptr);
+    wchar_t old[256];
+    DWORD size = sizeof old;
+    had_ = RegGetValueW(key_, nullptr, L"netsh.exe", RRF_RT_REG_SZ, nullptr, old, &size) == ERROR_SUCCESS;
+    if (had_) old_ = old;
+    const wchar_t native[] = L"native";
+    RegSetValueExW(key_, L"netsh.exe", 0, REG_SZ, reinterpret_cast<const BYTE*>(native), sizeof native);
+  }
+  ~NativeNetshOverride() {
+    if (had_) {
+      RegSetValueExW(key_, L"netsh.exe", 0, REG_SZ, reinterpret_cast<const BYTE*>(old_.c_str()),
+                     static_cast<DWORD>((old_.size() + 1) * sizeof(wchar_t)));
+    } else {
+      RegDeleteValueW(key_, L"netsh.exe");
+    }
+    RegCloseKey(key_);
+  }
+  NativeNetshOverride(const NativeNetshOverride&) = delete;
+  NativeNetshOverride& operator=(const NativeNetshOverride&) = delete;
+
+ private:
+  HKEY key_ = nullptr;
+  bool had_ = false;
+  std::wstring old_;
 };
 
 }  // namespace kestrova::test
