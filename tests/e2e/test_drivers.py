@@ -2,6 +2,7 @@
 with FakeTool standing in for pnputil."""
 import os
 import re
+import shutil
 import subprocess
 import uuid
 from pathlib import Path
@@ -286,3 +287,18 @@ def test_install_npu_with_a_missing_inf_still_exits_zero(tool, scratch, pnputil)
     else:
         assert driver_messages(run) == [skipped(cpu_vendor())]
     assert pnputil.calls() == []
+
+
+def test_install_vdd_from_a_non_ascii_folder_directly_under_the_drive_root(tool, scratch, pnputil, hwid):
+    name = "Corvella Tr\u00e9iber " + uuid.uuid4().hex[:6]
+    folder = DRIVE_C / name
+    try:
+        write_inf(folder / "\u663e\u793a", "CorvellaVirtualDisplay.inf", version="2.0")
+        pnputil.script(f"device-version={hwid}|2.0.0.0\n")
+        run = run_logged(tool, scratch, "install-vdd", "--inf-dir", f"C:\\{name}\\.", "--hwid", hwid)
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+    assert run.code == 0, run.stdout
+    inf = f"C:\\{name}\\\u663e\u793a\\CorvellaVirtualDisplay.inf"
+    assert pnputil.calls() == [pnputil.program() + f'/add-driver "{inf}" /install']
+    assert driver_messages(run)[-1] == "drivers: VDD 2.0 installed (pnputil 0)"
