@@ -128,6 +128,13 @@ def test_install_vdd_without_a_single_inf_fails_before_pnputil(tool, scratch, pn
     assert pnputil.calls() == []
 
 
+def test_install_vdd_with_an_empty_folder_value_finds_no_inf(tool, scratch, pnputil):
+    run = run_logged(tool, scratch, "install-vdd", "--inf-dir", "")
+    assert run.code == 1
+    assert driver_messages(run) == ["drivers: no single VDD INF under "]
+    assert pnputil.calls() == []
+
+
 def test_install_vdd_without_driver_ver_fails(tool, scratch, pnputil, hwid):
     (scratch.host / "CorvellaVirtualDisplay.inf").write_text('[Version]\r\nSignature="$Windows NT$"\r\n')
     run = run_logged(tool, scratch, "install-vdd", "--inf-dir", scratch.win_path(), "--hwid", hwid)
