@@ -183,6 +183,15 @@ def test_install_vdd_creates_the_node_runs_pnputil_and_judges_its_code(tool, scr
     ] + [line.replace("{hwid}", hwid) for line in tail]
 
 
+def test_install_vdd_logs_every_line_of_a_long_pnputil_output(tool, scratch, pnputil, hwid):
+    write_inf(scratch.host, "CorvellaVirtualDisplay.inf")
+    # About 12 KB: several reads of the runner's pipe.
+    pnputil.script(f"out=  Published Name: oem7.inf   \\r\\n\nrepeat=400\ndevice-version={hwid}|1.0.5\n")
+    run = run_logged(tool, scratch, "install-vdd", "--inf-dir", scratch.win_path(), "--hwid", hwid)
+    assert run.code == 0, run.stdout[-2000:]
+    assert driver_messages(run).count("  pnputil: Published Name: oem7.inf") == 400
+
+
 def test_install_vdd_skips_pnputil_when_the_device_runs_the_package_version(tool, scratch, pnputil, hwid):
     write_inf(scratch.host, "CorvellaVirtualDisplay.inf", version="1.0.5")
     pnputil.script(f"device-version={hwid}|1.0.5.0\n")
