@@ -6,6 +6,8 @@
 #include "cli/install_folder_guard.h"
 #include "cli/run_log.h"
 #include "core/log.h"
+#include "drivers/commands.h"
+#include "drivers/vdd_rules.h"
 #include "payload/archive_source.h"
 #include "payload/commands.h"
 #include "securefs/delete_tree.h"
@@ -36,6 +38,11 @@ std::unique_ptr<payload::ByteSource> OpenSource(const Options& options) {
   auto source = payload::OpenArchiveSource(location, &error);
   if (!source) LogError("%s: %s", options.command.c_str(), error.c_str());
   return source;
+}
+
+// --hwid when given, even empty; the product's own device otherwise.
+std::string VddHardwareId(const Options& options) {
+  return options.HasOption("--hwid") ? options.GetOption("--hwid") : std::string(drivers::kDefaultVddHardwareId);
 }
 
 int Rollback(const Options& options) {
@@ -129,18 +136,19 @@ int Dispatch(const Options& options) {
   }
   if (command == "install-vdd") {
     if (lacks("--inf-dir")) return kExitUsage;
-    return NotBuiltYet(options);
+    return drivers::InstallVdd(WideToUtf8(FolderOption(options, "--inf-dir")), VddHardwareId(options));
   }
+  if (command == "remove-vdd") return drivers::RemoveVdd(VddHardwareId(options));
   if (command == "install-npu") {
     if (lacks("--inf")) return kExitUsage;
-    return NotBuiltYet(options);
+    return drivers::InstallNpu(options.GetOption("--inf"));
   }
   if (command == "install-cert") {
     if (lacks("--cer")) return kExitUsage;
-    return NotBuiltYet(options);
+    return drivers::InstallCert(options.GetOptionWide("--cer"));
   }
   if (command == "unregister-recovery" || command == "reserve-ports" || command == "release-ports" ||
-      command == "remove-vdd" || command == "record-managed") {
+      command == "record-managed") {
     return NotBuiltYet(options);
   }
   return kExitUsage;

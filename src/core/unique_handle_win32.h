@@ -9,6 +9,8 @@
 #include <combaseapi.h>
 #include <compressapi.h>
 #include <msi.h>
+#include <setupapi.h>
+#include <wincrypt.h>
 
 #include <utility>
 
@@ -70,6 +72,17 @@ struct FindTraits {
   static Type Invalid() { return INVALID_HANDLE_VALUE; }
   static void Close(Type value) { FindClose(value); }
 };
+struct DevInfoTraits {
+  using Type = HDEVINFO;
+  static Type Invalid() { return INVALID_HANDLE_VALUE; }
+  static void Close(Type value) { SetupDiDestroyDeviceInfoList(value); }
+};
+struct InfTraits {
+  using Type = HINF;
+  static Type Invalid() { return INVALID_HANDLE_VALUE; }
+  static void Close(Type value) { SetupCloseInfFile(value); }
+};
+inline void CloseCertStore(HCERTSTORE store) { CertCloseStore(store, 0); }
 inline void CloseBCryptProvider(BCRYPT_ALG_HANDLE provider) { BCryptCloseAlgorithmProvider(provider, 0); }
 inline void FreeTaskMemory(PWSTR text) { CoTaskMemFree(text); }
 }  // namespace detail
@@ -86,6 +99,12 @@ using LocalMemory = UniqueResource<detail::SimpleTraits<HLOCAL, LocalFree, 0>>;
 using TaskMemory = UniqueResource<detail::SimpleTraits<PWSTR, detail::FreeTaskMemory, 0>>;
 // Windows Installer databases, views and records (0 when empty; users link msi).
 using MsiHandle = UniqueResource<detail::SimpleTraits<MSIHANDLE, MsiCloseHandle, 0>>;
+// SetupAPI device-information lists and opened INF files (INVALID_HANDLE_VALUE when empty; users link setupapi).
+using DevInfoList = UniqueResource<detail::DevInfoTraits>;
+using InfFile = UniqueResource<detail::InfTraits>;
+// CryptoAPI certificate stores and certificate contexts (users link crypt32).
+using CertStore = UniqueResource<detail::SimpleTraits<HCERTSTORE, detail::CloseCertStore, 0>>;
+using CertContext = UniqueResource<detail::SimpleTraits<PCCERT_CONTEXT, CertFreeCertificateContext, 0>>;
 // CNG algorithm providers and hash objects (users link bcrypt).
 using BCryptAlgorithm = UniqueResource<detail::SimpleTraits<BCRYPT_ALG_HANDLE, detail::CloseBCryptProvider, 0>>;
 using BCryptHash = UniqueResource<detail::SimpleTraits<BCRYPT_HASH_HANDLE, BCryptDestroyHash, 0>>;

@@ -1,0 +1,112 @@
+#include "drivers/npu_install.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "core/report.h"
+
+namespace kestrova::drivers {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+std::vector<std::string> g_reports;
+void Capture(ReportLevel level, const char* text) {
+  static const char* const kLevels[] = {"INFO", "WARN", "ERROR"};
+  g_reports.push_back(std::string(level < 3 ? kLevels[level] : "?") + " " + text);
+}
+
+class ScriptedNpuSystem : public NpuSystem {
+ public:
+  std::string vendor = "GenuineIntel";
+  NativeMachineQuery machine{true, kMachineAmd64, 0};
+  bool infExists = true;
+  long pnputilCode = 0;
+  Lines calls;
+
+  std::string CpuVendor() override { return vendor; }
+  NativeMachineQuery NativeMachine() override { return machine; }
+  bool InfExists(const std::string& inf) override {
+    calls.push_back("exists " + inf);
+    return infExists;
+  }
+  long RunPnputil(const std::string& arguments) override {
+    calls.push_back("pnputil " + arguments);
+    return pnputilCode;
+  }
+};
+
+constexpr char kInf[] = "C:\\Program Files\\Corvella\\drivers\\npu\\npu.inf";
+const std::string kExists = std::string("exists ") + kInf;
+const std::string kAdd = std::string("pnputil /add-driver \"") + kInf + "\" /install";
+const std::string kInstalled = "INFO drivers: Intel NPU driver installed (pnputil ";
+std::string Skipped(const std::string& vendor) {
+  return "INFO drivers: CPU vendor '" + vendor +
+         "' on a non-Intel or non-x64 machine; skipping the Intel NPU driver";
+}
+std::string Continuing(long code) {
+  return "WARN drivers: pnputil returned " + std::to_string(code) + " for the Intel NPU driver; continuing the install";
+}
+
+struct NpuCase {
+  const char* name;
+  std::string vendor;
+  NativeMachineQuery machine;
+  bool infExists;
+  long pnputilCode;
+  Lines calls;
+  Lines reports;
+};
+
+class InstallNpuTest : public ::testing::TestWithParam<NpuCase> {
+ protected:
+  void SetUp() override {
+    previous_ = InstallReportSink(&Capture);
+    g_reports.clear();
+  }
+  void TearDown() override { InstallReportSink(previous_); }
+  ReportSink previous_ = nullptr;
+};
+
+TEST_P(InstallNpuTest, DecidesAndAlwaysExitsZero) {
+  const NpuCase& c = GetParam();
+  ScriptedNpuSystem system;
+  system.vendor = c.vendor;
+  system.machine = c.machine;
+  system.infExists = c.infExists;
+  system.pnputilCode = c.pnputilCode;
+  EXPECT_EQ(InstallNpu(system, kInf), 0);
+  EXPECT_EQ(system.calls, c.calls);
+  EXPECT_EQ(g_reports, c.reports);
+}
+
+const NativeMachineQuery kX64{true, kMachineAmd64, 0};
+const NativeMachineQuery kArm64{true, 0xAA64, 0};
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, InstallNpuTest,
+    ::testing::Values(
+        NpuCase{"IntelX64", "GenuineIntel", kX64, true, 0, {kExists, kAdd}, {kInstalled + "0)"}},
+        NpuCase{"NothingNewer259", "GenuineIntel", kX64, true, 259, {kExists, kAdd}, {kInstalled + "259)"}},
+        NpuCase{"Reboot3010IsOnlyAWarning", "GenuineIntel", kX64, true, 3010, {kExists, kAdd}, {Continuing(3010)}},
+        NpuCase{"NotRunToTheEnd", "GenuineIntel", kX64, true, -1, {kExists, kAdd}, {Continuing(-1)}},
+        NpuCase{"Failure", "GenuineIntel", kX64, true, 1, {kExists, kAdd}, {Continuing(1)}},
+        NpuCase{"Amd", "AuthenticAMD", kX64, true, 0, {}, {Skipped("AuthenticAMD")}},
+        NpuCase{"VendorCaseMatters", "genuineintel", kX64, true, 0, {}, {Skipped("genuineintel")}},
+        NpuCase{"EmptyVendor", "", kX64, true, 0, {}, {Skipped("")}},
+        NpuCase{"IntelUnderArm64Emulation", "GenuineIntel", kArm64, true, 0, {}, {Skipped("GenuineIntel")}},
+        NpuCase{"Intel32BitMachine", "GenuineIntel", NativeMachineQuery{true, 0x014c, 0}, true, 0, {},
+                {Skipped("GenuineIntel")}},
+        NpuCase{"MachineQueryFailsWithACode", "GenuineIntel", NativeMachineQuery{false, 0, 120}, true, 0,
+                {kExists, kAdd},
+                {"WARN drivers: IsWow64Process2 failed: 120; assuming the build machine 0x8664", kInstalled + "0)"}},
+        NpuCase{"MachineQueryFailsSilently", "GenuineIntel", NativeMachineQuery{false, 0, 0}, true, 0,
+                {kExists, kAdd}, {kInstalled + "0)"}},
+        NpuCase{"MissingInf", "GenuineIntel", kX64, false, 0, {kExists},
+                {std::string("ERROR drivers: Intel NPU driver INF not found at ") + kInf + "; skipping it"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace kestrova::drivers

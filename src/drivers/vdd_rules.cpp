@@ -1,0 +1,63 @@
+#include "drivers/vdd_rules.h"
+
+namespace kestrova::drivers {
+namespace {
+
+char LowerByte(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool EndsWith(std::string_view text, std::string_view tail) {
+  return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
+}
+
+}  // namespace
+
+std::string AsciiLower(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) c = LowerByte(c);
+  return lower;
+}
+
+std::string_view FileNameOf(std::string_view path) {
+  const size_t slash = path.find_last_of("\\/");
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+std::optional<std::string> PickVddInf(const std::vector<std::string>& files) {
+  const std::string wanted = AsciiLower(kVddInfName);
+  std::vector<const std::string*> others;
+  for (const std::string& path : files) {
+    const std::string name = AsciiLower(FileNameOf(path));
+    if (!EndsWith(name, ".inf")) continue;
+    if (name == wanted) return path;
+    others.push_back(&path);
+  }
+  if (others.size() == 1) return *others.front();
+  return std::nullopt;
+}
+
+bool HardwareIdsContain(const std::vector<std::string>& deviceIds, std::string_view hardwareId) {
+  if (hardwareId.empty()) return false;
+  const std::string wanted = AsciiLower(hardwareId);
+  for (const std::string& id : deviceIds) {
+    if (AsciiLower(id) == wanted) return true;
+  }
+  return false;
+}
+
+bool IsPublishedInfName(std::string_view name) {
+  const std::string lower = AsciiLower(name);
+  return lower.size() >= 7 && lower.compare(0, 3, "oem") == 0 && EndsWith(lower, ".inf");
+}
+
+bool MentionsVddInf(std::string_view bytes) {
+  const std::string narrow = AsciiLower(kVddInfName);
+  std::string wide;
+  for (const char c : narrow) {
+    wide += c;
+    wide += '\0';
+  }
+  const std::string lower = AsciiLower(bytes);
+  return lower.find(narrow) != std::string::npos || lower.find(wide) != std::string::npos;
+}
+
+}  // namespace kestrova::drivers

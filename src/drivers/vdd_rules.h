@@ -1,0 +1,38 @@
+// The naming rules of the virtual display driver: which INF in the shipped folder is the driver's, which hardware
+// id lists name the device, and which published INF copies in the Windows INF folder are copies of the package.
+// Pure text; listing folders and devices is the Windows side's business.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestrova::drivers {
+
+constexpr char kDefaultVddHardwareId[] = "Root\\CorvellaVirtualDisplay";
+constexpr char kVddInfName[] = "CorvellaVirtualDisplay.inf";
+
+std::string AsciiLower(std::string_view text);
+
+// The final path component (after the last "\" or "/").
+std::string_view FileNameOf(std::string_view path);
+
+// Given the regular files below the INF folder in walk order, the VDD INF: the first whose file name is
+// "CorvellaVirtualDisplay.inf" in any ASCII case; failing that, the only file with the extension ".inf" (any
+// case) if there is exactly one; otherwise none.
+std::optional<std::string> PickVddInf(const std::vector<std::string>& files);
+
+// Whether one of a device's hardware ids equals `hardwareId` without regard to ASCII case. The empty id matches
+// nothing: a hardware id list has no empty entry.
+bool HardwareIdsContain(const std::vector<std::string>& deviceIds, std::string_view hardwareId);
+
+// A published copy in the Windows INF folder: the lower-cased name begins with "oem" and ends in the extension
+// ".inf" ("oem12.inf", "OEM3.INF"; not "oem1.inf_loc", not "oem.pnf").
+bool IsPublishedInfName(std::string_view name);
+
+// Whether the INF text, read as raw bytes, names "CorvellaVirtualDisplay.inf" in any ASCII case, either as single
+// bytes or as UTF-16LE.
+bool MentionsVddInf(std::string_view bytes);
+
+}  // namespace kestrova::drivers
