@@ -102,9 +102,9 @@ std::string Win32FileSystem::UnsafeAncestorReason(const WideString& path) {
 
 bool Win32FileSystem::IsInstallerRunning() {
   KernelHandle mutex(OpenMutexW(SYNCHRONIZE, FALSE, kInstallerMutexName));
-  if (mutex) return true;
-  // The installer's mutex denies SYNCHRONIZE to callers outside its service; that it exists is all we ask.
-  return GetLastError() == ERROR_ACCESS_DENIED;
+  const DWORD error = mutex ? ERROR_SUCCESS : GetLastError();
+  // The installer's mutex may deny SYNCHRONIZE to callers outside its service; that it exists is all we ask.
+  return mutex || error == ERROR_ACCESS_DENIED;
 }
 
 bool Win32FileSystem::WriteActiveVersion(const WideString& version) {
