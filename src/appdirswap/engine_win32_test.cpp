@@ -60,32 +60,6 @@ TEST(EngineOnRealFoldersTest, RepairPutsTheStagedTreeForwardUnderADriveRoot) {
   EXPECT_TRUE(again.renames.empty());
 }
 
-TEST(EngineOnRealFoldersTest, RepairFallsBackToTheLkgForADamagedStagedTree) {
-  DriveRootFamily family;
-  test::WriteVersionTree(family + L".staging", test::VersionFiles("2.0.0"), "2.0.0");
-  test::RemoveForCleanup(ToLongPathForm(family + L".staging\\bin\\core.dll"));
-  test::WriteVersionTree(family + L".lkg", test::VersionFiles("1.0.0"), "1.0.0");
-  Win32FileSystem real;
-  test::AdminOwnedDecorator fs(real);
-  const SwapResult result = RepairTransaction(family.appdir(), fs, Verify, RetryBudgets{});
-  EXPECT_EQ(result.outcome, Outcome::RepairedBack);
-  EXPECT_EQ(test::ReadText(family + L"\\.complete"), "1.0.0");
-  EXPECT_EQ(test::ReadActiveVersion(), L"1.0.0");
-  EXPECT_TRUE(test::Exists(family + L".staging"));
-}
-
-TEST(EngineOnRealFoldersTest, RunRepairExitCodes) {
-  DriveRootFamily family;
-  // Missing APPDIR with only a copy that Wine reports as the Wine user's: unrecoverable, refusal not_admin_owned.
-  test::WriteVersionTree(family + L".lkg", test::VersionFiles("1.0.0"), "1.0.0");
-  EXPECT_EQ(RunRepair(family.appdir()), kRepairExitUnrecoverable);
-  EXPECT_FALSE(test::Exists(family.appdir()));
-  test::MakeFolder(family.appdir());
-  EXPECT_EQ(RunRepair(family.appdir()), 0);
-  EXPECT_EQ(RunRepair(L"C:\\"), 1);
-  EXPECT_EQ(RunRepair(L"C:\\Program Files"), 1);
-}
-
 TEST(EngineOnRealFoldersTest, CleanUpRemovesLeftoversAndKeepsTheUsableLkg) {
   DriveRootFamily family;
   test::WriteVersionTree(family.appdir(), test::VersionFiles("2.0.0"), "2.0.0");

@@ -185,68 +185,55 @@ TEST(TakeSnapshotTest, ReadsTheWholeFamilyOfAFolderUnderADriveRoot) {
   EXPECT_EQ(refused.parent_kind, PathKind::Absent);
 }
 
+// One letter per state in the rows: a absent, i incomplete, c complete, r reparse point, f plain file, u unreadable.
+FolderState StateOf(char letter) {
+  switch (letter) {
+    case 'i': return FolderState::Incomplete;
+    case 'c': return FolderState::Complete;
+    case 'r': return FolderState::ReparsePoint;
+    case 'f': return FolderState::NotADirectory;
+    case 'u': return FolderState::Unreadable;
+    default: return FolderState::Absent;
+  }
+}
+
 TEST(ValidateLayoutTest, TheFirstOffenderInOrderDecides) {
-  const LayoutSnapshot good = [] {
-    LayoutSnapshot s;
-    s.valid = true;
-    s.parent_kind = PathKind::Directory;
-    s.appdir_state = FolderState::Complete;
-    return s;
-  }();
-  using Edit = void (*)(LayoutSnapshot&);
   struct Row {
-    const char* name;
-    Edit edit;
+    bool valid;
+    PathKind parent;
+    bool parent_link;
+    const char* siblings;  // APPDIR, .staging, .lkg, .rejected, .staging.partial
     Refusal refusal;
   };
+  constexpr PathKind kDir = PathKind::Directory;
   const Row rows[] = {
-      {"good", [](LayoutSnapshot&) {}, Refusal::None},
-      {"all siblings fine", [](LayoutSnapshot& s) {
-         s.appdir_state = FolderState::Absent;
-         s.staging_state = FolderState::Incomplete;
-         s.lkg_state = FolderState::Complete;
-         s.rejected_state = FolderState::Complete;
-       }, Refusal::None},
-      {"partial is a link, not examined", [](LayoutSnapshot& s) { s.partial_state = FolderState::ReparsePoint; },
-       Refusal::None},
-      {"partial unreadable, not examined", [](LayoutSnapshot& s) { s.partial_state = FolderState::Unreadable; },
-       Refusal::None},
-      {"invalid before everything", [](LayoutSnapshot& s) {
-         s.valid = false;
-         s.parent_is_reparse_point = true;
-       }, Refusal::BadAppdirPath},
-      {"parent link before parent kind", [](LayoutSnapshot& s) {
-         s.parent_is_reparse_point = true;
-         s.parent_kind = PathKind::File;
-       }, Refusal::ReparsePoint},
-      {"parent a file", [](LayoutSnapshot& s) { s.parent_kind = PathKind::File; }, Refusal::BadAppdirPath},
-      {"parent absent", [](LayoutSnapshot& s) { s.parent_kind = PathKind::Absent; }, Refusal::BadAppdirPath},
-      {"parent before appdir", [](LayoutSnapshot& s) {
-         s.parent_kind = PathKind::Error;
-         s.appdir_state = FolderState::ReparsePoint;
-       }, Refusal::BadAppdirPath},
-      {"appdir link", [](LayoutSnapshot& s) { s.appdir_state = FolderState::ReparsePoint; }, Refusal::ReparsePoint},
-      {"appdir before staging", [](LayoutSnapshot& s) {
-         s.appdir_state = FolderState::NotADirectory;
-         s.staging_state = FolderState::ReparsePoint;
-       }, Refusal::UnexpectedEntry},
-      {"staging before lkg", [](LayoutSnapshot& s) {
-         s.staging_state = FolderState::ReparsePoint;
-         s.lkg_state = FolderState::Unreadable;
-       }, Refusal::ReparsePoint},
-      {"lkg before rejected", [](LayoutSnapshot& s) {
-         s.lkg_state = FolderState::Unreadable;
-         s.rejected_state = FolderState::ReparsePoint;
-       }, Refusal::UnexpectedEntry},
-      {"rejected a file", [](LayoutSnapshot& s) { s.rejected_state = FolderState::NotADirectory; },
-       Refusal::UnexpectedEntry},
+      {true, kDir, false, "caaaa", Refusal::None},
+      {true, kDir, false, "aicci", Refusal::None},
+      {true, kDir, false, "caaar", Refusal::None},  // .staging.partial is not examined
+      {true, kDir, false, "caaau", Refusal::None},
+      {false, kDir, true, "rrrrr", Refusal::BadAppdirPath},
+      {true, PathKind::File, true, "caaaa", Refusal::ReparsePoint},
+      {true, PathKind::File, false, "caaaa", Refusal::BadAppdirPath},
+      {true, PathKind::Absent, false, "aaaaa", Refusal::BadAppdirPath},
+      {true, PathKind::Error, false, "raaaa", Refusal::BadAppdirPath},
+      {true, kDir, false, "raaaa", Refusal::ReparsePoint},
+      {true, kDir, false, "fraaa", Refusal::UnexpectedEntry},
+      {true, kDir, false, "crufa", Refusal::ReparsePoint},
+      {true, kDir, false, "ccura", Refusal::UnexpectedEntry},
+      {true, kDir, false, "cccfa", Refusal::UnexpectedEntry},
   };
   for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
+    SCOPED_TRACE(row.siblings);
     SwapResult result;
-    result.snapshot = good;
+    result.snapshot.valid = row.valid;
+    result.snapshot.parent_kind = row.parent;
+    result.snapshot.parent_is_reparse_point = row.parent_link;
+    result.snapshot.appdir_state = StateOf(row.siblings[0]);
+    result.snapshot.staging_state = StateOf(row.siblings[1]);
+    result.snapshot.lkg_state = StateOf(row.siblings[2]);
+    result.snapshot.rejected_state = StateOf(row.siblings[3]);
+    result.snapshot.partial_state = StateOf(row.siblings[4]);
     result.refusal = Refusal::LkgOccupied;
-    row.edit(result.snapshot);
     EXPECT_EQ(ValidateLayout(result), row.refusal == Refusal::None);
     EXPECT_EQ(result.refusal, row.refusal);
     EXPECT_EQ(result.outcome, row.refusal == Refusal::None ? Outcome::Nothing : Outcome::Refused);

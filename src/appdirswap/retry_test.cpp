@@ -63,16 +63,6 @@ TEST(RetryTest, PausesRecordsAndResultsOfTheRetryLoop) {
   }
 }
 
-TEST(RetryTest, RenameRefusesAnExistingTargetWithoutRetrying) {
-  ScriptedFileSystem fs = TwoFolders();
-  fs.AddFolder(L"C:\\Corvella.lkg");
-  const AttemptRecord record = RenameWithRetry(fs, L"C:\\Corvella", L"C:\\Corvella.lkg", 10000);
-  EXPECT_EQ(record.result, MoveResult::Failed);
-  EXPECT_EQ(record.last_error, 183u);
-  EXPECT_EQ(record.attempts, 1u);
-  EXPECT_TRUE(fs.Exists(L"C:\\Corvella\\.complete"));
-}
-
 TEST(RetryTest, LockWithRetryAndLockForTransaction) {
   {
     ScriptedFileSystem fs = TwoFolders();

@@ -115,6 +115,18 @@ TEST(Win32FileSystemTest, TheLockExcludesASecondHolderInThisProcess) {
   EXPECT_EQ(second.TryLock(lock, error), MoveResult::Ok);
   first.Unlock();  // holds nothing: a no-op
   EXPECT_TRUE(test::Exists(lock));
+  second.Unlock();
+
+  {
+    SwapLock scoped(scratch / L"Corvella\\");
+    EXPECT_TRUE(scoped.held);
+    EXPECT_EQ(scoped.lock_error, 0u);
+    EXPECT_EQ(second.TryLock(lock, error), MoveResult::Busy);
+  }
+  EXPECT_FALSE(test::Exists(lock));
+  SwapLock refused(L"C:\\");
+  EXPECT_FALSE(refused.held);
+  EXPECT_EQ(refused.lock_error, 0u);
 }
 
 TEST(Win32FileSystemTest, ASecondProcessNeverGetsTheLock) {
@@ -192,24 +204,6 @@ TEST(Win32FileSystemTest, InstallerProbeSystemFoldersAndOwners) {
   // Under Wine every entry belongs to the Wine user, which is neither SYSTEM nor Administrators.
   EXPECT_FALSE(fs.IsAdminOwned(scratch.Path()));
   EXPECT_NE(fs.UnsafeAncestorReason(scratch.Path()), "");
-}
-
-TEST(SwapLockTest, HoldsForItsScope) {
-  ScratchFolder scratch;
-  const WideString appdir = scratch / L"Corvella";
-  {
-    SwapLock lock(appdir + L"\\");
-    EXPECT_TRUE(lock.held);
-    EXPECT_EQ(lock.lock_error, 0u);
-    EXPECT_TRUE(test::Exists(appdir + L".swap.lock"));
-    Win32FileSystem other;
-    uint32_t error = 0;
-    EXPECT_EQ(other.TryLock(appdir + L".swap.lock", error), MoveResult::Busy);
-  }
-  EXPECT_FALSE(test::Exists(appdir + L".swap.lock"));
-  SwapLock refused(L"C:\\");
-  EXPECT_FALSE(refused.held);
-  EXPECT_EQ(refused.lock_error, 0u);
 }
 
 }  // namespace
