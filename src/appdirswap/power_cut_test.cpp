@@ -18,9 +18,9 @@ using test::ScriptedFileSystem;
 constexpr wchar_t kAppdir[] = L"C:\\Corvella";
 
 struct Scenario {
-  const char* name;
-  void (*setup)(ScriptedFileSystem&);
+  const char* family;  // as ScriptedFileSystem::AddFamily spells it
   std::set<std::string> acceptable;  // versions APPDIR may hold after the boot and a repair
+  bool forward_busy = false;         // the rename of .staging to APPDIR stays busy for the whole budget
 };
 
 void CheckBootAndRepair(ScriptedFileSystem& booted, const Scenario& scenario, size_t cut) {
@@ -37,64 +37,31 @@ void CheckBootAndRepair(ScriptedFileSystem& booted, const Scenario& scenario, si
 
 ScriptedFileSystem Volume(const Scenario& scenario) {
   ScriptedFileSystem fs;
-  fs.AddFolder(L"C:\\");
-  scenario.setup(fs);
+  fs.AddFamily(kAppdir, scenario.family);
+  if (scenario.forward_busy) fs.rename_scripts[L"C:\\Corvella.staging"] = {UINT32_MAX, 32, 0};
   return fs;
 }
 
 TEST(PowerCutTest, EveryCutOfARepairAndOfACleanUpLeavesAnAppdir) {
+  // 2.0.0 is the staged version, 0.9.0 the last-known-good one, 1.0.0 the APPDIR of a clean-up.
   const Scenario repairs[] = {
-      {"between the swap's renames", [](ScriptedFileSystem& fs) {
-         fs.AddVersion(L"C:\\Corvella.staging", "2.0.0");
-         fs.AddVersion(L"C:\\Corvella.lkg", "1.0.0");
-       }, {"1.0.0", "2.0.0"}},
-      {"only the last-known-good copy", [](ScriptedFileSystem& fs) { fs.AddVersion(L"C:\\Corvella.lkg", "1.0.0"); },
-       {"1.0.0"}},
-      {"a rejected version beside both copies", [](ScriptedFileSystem& fs) {
-         fs.AddVersion(L"C:\\Corvella.rejected", "2.0.0");
-         fs.AddVersion(L"C:\\Corvella.staging", "2.0.0");
-         fs.AddVersion(L"C:\\Corvella.lkg", "1.0.0");
-       }, {"1.0.0"}},
-      {"a damaged staged tree", [](ScriptedFileSystem& fs) {
-         fs.AddVersion(L"C:\\Corvella.staging", "2.0.0");
-         fs.tree[L"C:\\Corvella.staging\\core.dll"].content = "torn write";
-         fs.AddVersion(L"C:\\Corvella.lkg", "1.0.0");
-       }, {"1.0.0"}},
-      {"a staged tree and no copy", [](ScriptedFileSystem& fs) { fs.AddVersion(L"C:\\Corvella.staging", "2.0.0"); },
-       {"2.0.0"}},
-      {"the forward rename stays busy", [](ScriptedFileSystem& fs) {
-         fs.AddVersion(L"C:\\Corvella.staging", "2.0.0");
-         fs.AddVersion(L"C:\\Corvella.lkg", "1.0.0");
-         fs.rename_scripts[L"C:\\Corvella.staging"] = {UINT32_MAX, 32, 0};
-       }, {"1.0.0", "2.0.0"}},
+      {"acca", {"0.9.0", "2.0.0"}},  // between the two renames of a swap
+      {"aaca", {"0.9.0"}},
+      {"accc", {"0.9.0"}},           // a rejected version beside both copies
+      {"adca", {"0.9.0"}},           // a damaged staged tree
+      {"acaa", {"2.0.0"}},
+      {"acca", {"0.9.0", "2.0.0"}, true},
   };
   const Scenario cleanups[] = {
-      {"every kind of leftover", [](ScriptedFileSystem& fs) {
-         fs.AddVersion(L"C:\\Corvella", "1.0.0");
-         fs.AddVersion(L"C:\\Corvella.lkg", "0.9.0");
-         fs.AddLink(L"C:\\Corvella.rejected");
-         fs.AddFolder(L"C:\\Corvella.staging.partial", {{"half", "written"}, {"sub\\deep", "x"}});
-         fs.AddFolder(L"C:\\Corvella.staging.partial\\sub");
-         fs.AddVersion(L"C:\\Corvella.staging", "2.0.0");
-       }, {"1.0.0"}},
-      {"a staged tree that fails verification", [](ScriptedFileSystem& fs) {
-         fs.AddVersion(L"C:\\Corvella", "1.0.0");
-         fs.AddVersion(L"C:\\Corvella.lkg", "0.9.0");
-         fs.AddVersion(L"C:\\Corvella.staging", "2.0.0");
-         fs.tree[L"C:\\Corvella.staging\\corvella.exe"].content = "damaged";
-       }, {"1.0.0"}},
-      {"copies without markers or admin owners", [](ScriptedFileSystem& fs) {
-         fs.AddVersion(L"C:\\Corvella", "1.0.0");
-         fs.AddFolder(L"C:\\Corvella.lkg", ScriptedFileSystem::VersionFiles("0.9.0"));
-         fs.AddVersion(L"C:\\Corvella.staging", "2.0.0", /*admin_owned=*/false);
-         fs.AddFile(L"C:\\Corvella.staging.partial");
-       }, {"1.0.0"}},
+      {"cccri", {"1.0.0"}},  // every kind of leftover
+      {"cdcaa", {"1.0.0"}},  // a staged tree that fails verification beside a usable .lkg
+      {"coiaf", {"1.0.0"}},  // copies without markers or admin owners
   };
 
   size_t total_mutations = 0;
   size_t states = 0;
   for (const Scenario& scenario : repairs) {
-    SCOPED_TRACE(std::string("repair: ") + scenario.name);
+    SCOPED_TRACE(std::string("repair: ") + scenario.family);
     const size_t n = test::SweepPowerCuts(
         Volume(scenario),
         [](ScriptedFileSystem& fs) { RepairTransaction(kAppdir, fs, fs.MakeVerifier(), RetryBudgets{}); },
@@ -103,7 +70,7 @@ TEST(PowerCutTest, EveryCutOfARepairAndOfACleanUpLeavesAnAppdir) {
     total_mutations += n;
   }
   for (const Scenario& scenario : cleanups) {
-    SCOPED_TRACE(std::string("clean-up: ") + scenario.name);
+    SCOPED_TRACE(std::string("clean-up: ") + scenario.family);
     const size_t n = test::SweepPowerCuts(
         Volume(scenario),
         [](ScriptedFileSystem& fs) {

@@ -10,6 +10,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "appdirswap/cleanup.h"
@@ -63,8 +64,9 @@ class ScriptedFileSystem : public IFileSystem {
   size_t stop_after = 0;
   size_t mutations = 0;
   bool stopped = false;
-  // Mutations made without the lock held; the engine must make none.
+  // Mutations made without the lock held, and links or files removed as if they were folders; the engine makes none.
   size_t unlocked_mutations = 0;
+  size_t links_descended = 0;
 
   std::vector<std::string> events;
   std::vector<WideString> verified;  // folders handed to the verifier, in order
@@ -85,6 +87,36 @@ class ScriptedFileSystem : public IFileSystem {
   }
   void AddFile(const WideString& path, const std::string& content = "x") { tree[path] = Node{false, false, true, false, content}; }
   void AddLink(const WideString& path, bool folder = true) { tree[path] = Node{folder, true, false, false, {}}; }
+
+  // The family of `appdir` (and its parent folder), one letter per entry in the order APPDIR, .staging, .lkg,
+  // .rejected, .staging.partial (missing letters: absent): a absent, c complete and admin-owned, o complete and owned
+  // by someone else, i a full copy without marker, d complete with a damaged file, r link, f plain file, u unreadable.
+  // Each entry holds its own version, kFamilyVersions in the same order.
+  static constexpr const char* kFamilyVersions[5] = {"1.0.0", "2.0.0", "0.9.0", "1.5.0", "3.0.0"};
+  static constexpr const wchar_t* kFamilySuffixes[5] = {L"", L".staging", L".lkg", L".rejected", L".staging.partial"};
+  void AddFamily(const WideString& appdir, std::string_view letters) {
+    if (!Exists(ParentOf(appdir))) AddFolder(ParentOf(appdir));
+    for (size_t i = 0; i < letters.size() && i < 5; ++i) {
+      const WideString path = appdir + kFamilySuffixes[i];
+      const std::string version = kFamilyVersions[i];
+      switch (letters[i]) {
+        case 'c': AddVersion(path, version); break;
+        case 'o': AddVersion(path, version, /*admin_owned=*/false); break;
+        case 'i': AddFolder(path, VersionFiles(version)); break;
+        case 'd':
+          AddVersion(path, version);
+          tree[path + L"\\core.dll"].content = "damaged";
+          break;
+        case 'r': AddLink(path); break;
+        case 'f': AddFile(path); break;
+        case 'u':
+          AddFolder(path);
+          tree[path].unreadable = true;
+          break;
+        default: break;
+      }
+    }
+  }
 
   bool Exists(const WideString& path) const { return tree.count(path) != 0; }
 
@@ -125,6 +157,7 @@ class ScriptedFileSystem : public IFileSystem {
 
   bool Remove(const GcItem& item) {
     if (!Exists(item.path)) return true;
+    if (!item.entry_only && (tree.at(item.path).reparse_point || !tree.at(item.path).folder)) ++links_descended;
     std::vector<WideString> order;
     if (!item.entry_only) {
       const WideString marker = item.path + L"\\" + kMarkerName;
