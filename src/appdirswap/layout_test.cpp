@@ -1,5 +1,6 @@
 #include "appdirswap/layout.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -76,24 +77,10 @@ TEST(ParseVersionMarkerTest, ThreeOrFourDigitGroups) {
     const wchar_t* version;  // empty: refused
   };
   const Row rows[] = {
-      {"1.2.3", L"1.2.3"},
-      {"10.20.30.40", L"10.20.30.40"},
-      {"\xEF\xBB\xBF" "1.2.3\r\n", L"1.2.3"},
-      {"1.2.3\n\n\r", L"1.2.3"},
-      {"123456789.0.0", L"123456789.0.0"},
-      {"1234567890.0.0", L""},
-      {"1.2", L""},
-      {"1.2.3.4.5", L""},
-      {"1..3", L""},
-      {".1.2.3", L""},
-      {"1.2.3.", L""},
-      {"1.2.3 ", L""},
-      {" 1.2.3", L""},
-      {"v1.2.3", L""},
-      {"1.2.3\r\nx", L""},
-      {"", L""},
-      {"\xEF\xBB\xBF", L""},
-      {"\r\n", L""},
+      {"1.2.3", L"1.2.3"}, {"10.20.30.40", L"10.20.30.40"}, {"\xEF\xBB\xBF" "1.2.3\r\n", L"1.2.3"},
+      {"1.2.3\n\n\r", L"1.2.3"}, {"123456789.0.0", L"123456789.0.0"}, {"1234567890.0.0", L""}, {"1.2", L""},
+      {"1.2.3.4.5", L""}, {"1..3", L""}, {".1.2.3", L""}, {"1.2.3.", L""}, {"1.2.3 ", L""}, {" 1.2.3", L""},
+      {"v1.2.3", L""}, {"1.2.3\r\nx", L""}, {"", L""}, {"\xEF\xBB\xBF", L""}, {"\r\n", L""},
       {std::string("1.2\0.3", 6), L""},
   };
   for (const Row& row : rows) {
@@ -156,27 +143,20 @@ TEST(ReadFolderStateTest, ClassifiesEntriesAndReadsTheMarkerVersion) {
 
 TEST(TakeSnapshotTest, ReadsTheWholeFamilyOfAFolderUnderADriveRoot) {
   ScriptedFileSystem fs;
-  fs.AddFolder(L"C:\\");
-  fs.AddVersion(L"C:\\Corvella", "1.0.0");
-  fs.AddVersion(L"C:\\Corvella.staging", "1.1.0", /*admin_owned=*/false);
-  fs.AddFolder(L"C:\\Corvella.staging.partial", {}, "9.9.9");
-  fs.AddVersion(L"C:\\Corvella.lkg", "0.9.0");
-  fs.AddLink(L"C:\\Corvella.rejected");
-
+  fs.AddFamily(L"C:\\Corvella", "cocrc");
   const LayoutSnapshot snapshot = TakeSnapshot(L"C:/Corvella/", fs);
   ASSERT_TRUE(snapshot.valid);
   EXPECT_EQ(snapshot.paths.parent, L"C:\\");
   EXPECT_EQ(snapshot.parent_kind, PathKind::Directory);
   EXPECT_FALSE(snapshot.parent_is_reparse_point);
-  EXPECT_EQ(snapshot.appdir_state, FolderState::Complete);
-  EXPECT_EQ(snapshot.staging_state, FolderState::Complete);
-  EXPECT_EQ(snapshot.partial_state, FolderState::Complete);
-  EXPECT_EQ(snapshot.lkg_state, FolderState::Complete);
-  EXPECT_EQ(snapshot.rejected_state, FolderState::ReparsePoint);
+  const FolderState states[] = {snapshot.appdir_state, snapshot.staging_state, snapshot.lkg_state,
+                                snapshot.rejected_state, snapshot.partial_state};
+  const FolderState c = FolderState::Complete;
+  EXPECT_THAT(states, ::testing::ElementsAre(c, c, c, FolderState::ReparsePoint, c));
   EXPECT_FALSE(snapshot.staging_admin_owned);
   EXPECT_TRUE(snapshot.lkg_admin_owned);
   EXPECT_EQ(snapshot.appdir_version, L"1.0.0");
-  EXPECT_EQ(snapshot.staging_version, L"1.1.0");
+  EXPECT_EQ(snapshot.staging_version, L"2.0.0");
   EXPECT_EQ(snapshot.lkg_version, L"0.9.0");
 
   const LayoutSnapshot refused = TakeSnapshot(L"C:\\", fs);
