@@ -67,6 +67,7 @@ TEST(PowerCutTest, EveryCutOfARepairAndOfACleanUpLeavesAnAppdir) {
         [](ScriptedFileSystem& fs) { RepairTransaction(kAppdir, fs, fs.MakeVerifier(), RetryBudgets{}); },
         [&](ScriptedFileSystem& booted, size_t cut) { CheckBootAndRepair(booted, scenario, cut); }, states);
     EXPECT_GE(n, 2u);  // the rename and the ActiveVersion write
+    std::printf("power-cut sweep: repair of %s, N = %zu\n", scenario.family, n);
     total_mutations += n;
   }
   for (const Scenario& scenario : cleanups) {
@@ -89,6 +90,7 @@ TEST(PowerCutTest, EveryCutOfARepairAndOfACleanUpLeavesAnAppdir) {
         },
         states);
     EXPECT_GE(n, 4u);
+    std::printf("power-cut sweep: clean-up of %s, N = %zu\n", scenario.family, n);
     total_mutations += n;
   }
   std::printf("power-cut sweep: %zu mutations cut, %zu states checked\n", total_mutations, states);

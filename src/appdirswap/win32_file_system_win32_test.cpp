@@ -79,22 +79,31 @@ TEST(Win32FileSystemTest, PathInfoAndSmallFiles) {
   EXPECT_FALSE(fs.ReadSmallFile(scratch / L"folder", 64, bytes));
 }
 
-TEST(Win32FileSystemTest, RenamesNeverReplaceATarget) {
+TEST(Win32FileSystemTest, RenamesNeverReplaceATargetAtAnyDepth) {
   ScratchFolder scratch;
-  test::WriteVersionTree(scratch / L"Corvella", {{"a.txt", "a"}}, "1.0.0");
-  test::MakeFolder(scratch / L"Corvella.lkg");
+  // Deeper than MAX_PATH, so every call relies on the long-path form.
+  WideString base = scratch.Path();
+  for (int level = 0; level < 5; ++level) {
+    base += L"\\" + WideString(60, static_cast<wchar_t>(L'a' + level));
+    test::MakeFolder(base);
+  }
+  test::WriteVersionTree(base + L"\\Corvella", {{"a.txt", "a"}}, "1.0.0");
+  test::MakeFolder(base + L"\\Corvella.lkg");
   Win32FileSystem fs;
   uint32_t error = 0;
-  EXPECT_NE(fs.Rename(scratch / L"Corvella", scratch / L"Corvella.lkg", error), MoveResult::Ok);
+  EXPECT_NE(fs.Rename(base + L"\\Corvella", base + L"\\Corvella.lkg", error), MoveResult::Ok);
   EXPECT_NE(error, 0u);
-  EXPECT_TRUE(test::Exists(scratch / L"Corvella\\a.txt"));
+  EXPECT_TRUE(test::Exists(base + L"\\Corvella\\a.txt"));
 
-  EXPECT_EQ(fs.Rename(scratch / L"Corvella", scratch / L"Corvella.staging", error), MoveResult::Ok);
+  EXPECT_EQ(fs.Rename(base + L"\\Corvella", base + L"\\Corvella.staging", error), MoveResult::Ok);
   EXPECT_EQ(error, 0u);
-  EXPECT_EQ(test::ReadText(scratch / L"Corvella.staging\\.complete"), "1.0.0");
-  EXPECT_FALSE(test::Exists(scratch / L"Corvella"));
+  EXPECT_EQ(fs.GetPathInfo(base + L"\\Corvella.staging").kind, PathKind::Directory);
+  std::string marker;
+  EXPECT_TRUE(fs.ReadSmallFile(base + L"\\Corvella.staging\\.complete", 64, marker));
+  EXPECT_EQ(marker, "1.0.0");
+  EXPECT_EQ(fs.GetPathInfo(base + L"\\Corvella").kind, PathKind::Absent);
 
-  EXPECT_EQ(fs.Rename(scratch / L"missing", scratch / L"elsewhere", error), MoveResult::Failed);
+  EXPECT_EQ(fs.Rename(base + L"\\missing", base + L"\\elsewhere", error), MoveResult::Failed);
   EXPECT_EQ(error, 2u);
 }
 
