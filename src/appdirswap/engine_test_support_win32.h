@@ -16,15 +16,15 @@
 #include "core/unique_handle_win32.h"
 #include "payload/manifest.h"
 #include "payload/sha256.h"
-#include "securefs/scratch_folder_win32.h"
+#include "support/scratch_folder_win32.h"
 
 namespace kestrova::appdirswap::test {
 
-using securefs::test::Exists;
-using securefs::test::MakeFolder;
-using securefs::test::RemoveForCleanup;
-using securefs::test::ScratchFolder;
-using securefs::test::WriteTextFile;
+using kestrova::test::Exists;
+using kestrova::test::MakeFolder;
+using kestrova::test::RemoveForCleanup;
+using kestrova::test::ScratchFolder;
+using kestrova::test::WriteTextFile;
 
 inline std::string ReadText(const WideString& path) {
   FileHandle file(CreateFileW(ToLongPathForm(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
