@@ -18,7 +18,10 @@ class RecoveryPolicyRegistryTest : public ::testing::Test {
     key_ = L"Software\\KestrovaTests\\Policy-" + std::to_wstring(GetCurrentProcessId());
     RegDeleteTreeW(HKEY_CURRENT_USER, key_.c_str());
   }
-  void TearDown() override { RegDeleteTreeW(HKEY_CURRENT_USER, key_.c_str()); }
+  void TearDown() override {
+    RegDeleteTreeW(HKEY_CURRENT_USER, key_.c_str());
+    RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\KestrovaTests");  // only when no other run left keys in it
+  }
 
   void Set(DWORD type, const void* data, DWORD size) {
     RegKey key;

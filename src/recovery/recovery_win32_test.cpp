@@ -39,6 +39,7 @@ class RecoveryCommandTest : public ::testing::Test {
   void TearDown() override {
     RemoveTask(RecoveryTask());
     RegDeleteTreeW(HKEY_CURRENT_USER, policyKey_.c_str());
+    RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\KestrovaTests");  // only when no other run left keys in it
     InstallReportSink(previousSink_);
     CloseLogFile();
   }
