@@ -75,15 +75,6 @@ TEST(ReadBoundedFileTest, ReasonsInWords) {
   EXPECT_EQ(bytes, std::vector<unsigned char>{'x'});
 }
 
-TEST(ReadBoundedFileTest, FolderIsNotReadAsAScript) {
-  ScratchFolder scratch;
-  securefs::test::MakeFolder(scratch / L"dir.ps1");
-  std::vector<unsigned char> bytes;
-  std::string error;
-  EXPECT_FALSE(ReadBoundedFile(scratch / L"dir.ps1", &bytes, &error));
-  EXPECT_TRUE(error.starts_with("open failed: ") || error == "not a regular file") << error;
-}
-
 TEST(ReadBoundedFileTest, FileHeldOpenForWritingIsNotRead) {
   ScratchFolder scratch;
   WriteBytes(scratch / L"busy.ps1", {'a', 'b'});

@@ -73,13 +73,6 @@ def test_missing_or_empty_script_is_exit_1_before_any_securing(tool, scratch, no
                                   "KestrovaPayload register-recovery exit 1"]
 
 
-def test_script_above_one_mebibyte_is_refused(tool, scratch, no_task):
-    script = script_in(scratch, 1048577)
-    run = tool("register-recovery", "--script", script, "--log", scratch.win_path("run.log"))
-    assert run.code == 1, run.stdout
-    assert run.messages()[1] == f"recovery: cannot read {script}: size 1048577 is out of range"
-
-
 def test_updates_folder_given_on_the_command_line_that_cannot_be_secured_is_exit_1(tool, scratch, no_task):
     updates = scratch.win_path("updates")
     run = tool("register-recovery", "--script", script_in(scratch, 1048576), "--updates-dir", updates, "--log",
