@@ -5,14 +5,17 @@
 #include "appdirswap/repair.h"
 #include "appdirswap/staging_paths.h"
 #include "cli/install_folder_guard.h"
+#include "cli/run_context.h"
 #include "cli/run_log.h"
 #include "core/log.h"
 #include "drivers/commands.h"
 #include "drivers/vdd_rules.h"
 #include "payload/archive_source.h"
 #include "payload/commands.h"
+#include "recovery/recovery.h"
 #include "securefs/delete_tree.h"
 #include "securefs/paths.h"
+#include "securefs/secure_folders.h"
 #include "securefs/system_folders.h"
 
 namespace kestrova {
@@ -138,7 +141,9 @@ int Dispatch(const Options& options) {
   }
   if (command == "register-recovery") {
     if (lacks("--script")) return kExitUsage;
-    return NotBuiltYet(options);
+    return recovery::RegisterRecovery(options.GetOptionWide("--script"),
+                                      ResolveUpdatesFolder(options, securefs::DefaultUpdatesFolder()),
+                                      ResolvePolicyLocation(options));
   }
   if (command == "install-vdd") {
     if (lacks("--inf-dir")) return kExitUsage;
@@ -153,8 +158,8 @@ int Dispatch(const Options& options) {
     if (lacks("--cer")) return kExitUsage;
     return drivers::InstallCert(options.GetOptionWide("--cer"));
   }
-  if (command == "unregister-recovery" || command == "reserve-ports" || command == "release-ports" ||
-      command == "record-managed") {
+  if (command == "unregister-recovery") return recovery::UnregisterRecovery();
+  if (command == "reserve-ports" || command == "release-ports" || command == "record-managed") {
     return NotBuiltYet(options);
   }
   return kExitUsage;
