@@ -13,6 +13,7 @@
 #include "securefs/paths.h"
 #include "securefs/secure_folders.h"
 #include "securefs/system_folders.h"
+#include "securefs/trust_evaluation.h"
 
 namespace kestrova::recovery {
 namespace {
@@ -43,6 +44,11 @@ WideString SystemPowerShell() {
 }
 
 }  // namespace
+
+std::string PayloadToolFolderProblem(const WideString& script) {
+  // The task hands this path to a script that runs as SYSTEM; whoever may replace the file there runs as SYSTEM too.
+  return securefs::CheckPathAndParents(securefs::ParentFolderOf(script), securefs::WalkMode::ExistingOnly);
+}
 
 TaskIdentity RecoveryTask() { return {kRecoveryTaskFolder, kRecoveryTaskName}; }
 
@@ -76,6 +82,14 @@ int RegisterRecovery(const WideString& script, const WideString& updates, const 
   }
   if (!SecureUpdatesAndLogs(updates)) {
     LogError("recovery: cannot secure %s; removing the task", Shown(updates).c_str());
+    UnregisterRecovery();
+    return 1;
+  }
+
+  const std::string toolProblem = PayloadToolFolderProblem(script);
+  if (!toolProblem.empty()) {
+    LogError("recovery: SECURITY: the payload tool's folder is not admin-only (%s); removing the task",
+             toolProblem.c_str());
     UnregisterRecovery();
     return 1;
   }

@@ -179,6 +179,13 @@ TEST_F(RecoveryCommandTest, UnsafeMakerFolderAboveTheDefaultUpdatesFolderIsExitF
   EXPECT_FALSE(TaskExists());
 }
 
+TEST_F(RecoveryCommandTest, ThePayloadToolsFolderMustBeAdminOnly) {
+  // Under Wine no folder is admin-only: the verdict names the drive root above the script's folder.
+  const std::string problem = PayloadToolFolderProblem(scratch_ / L"recover.ps1");
+  EXPECT_EQ(problem.rfind("C:\\: owner ", 0), 0u) << problem;
+  EXPECT_NE(PayloadToolFolderProblem(scratch_ / L"missing\\recover.ps1"), "") << "a missing folder is not admin-only";
+}
+
 TEST_F(RecoveryCommandTest, UnregisterReportsOnlyWhatItFound) {
   EXPECT_EQ(UnregisterRecovery(), 0);
   EXPECT_TRUE(Messages().empty());
