@@ -86,3 +86,17 @@ function(kestrova_fuzzer name)
     target_link_libraries(${name} PRIVATE kestrova_${folder})
   endif()
 endfunction()
+
+# An import library made from a .def file of this folder, for DLL exports the toolchain's own import libraries lack
+# or import by name where the ordinal is wanted: kestrova_import_library(<target> <file.def>) gives an imported
+# static library <target> to link.
+function(kestrova_import_library target def)
+  set(output ${CMAKE_CURRENT_BINARY_DIR}/lib${target}.a)
+  add_custom_command(OUTPUT ${output}
+    COMMAND ${CMAKE_DLLTOOL} -m i386:x86-64 -d ${CMAKE_CURRENT_SOURCE_DIR}/${def} -l ${output}
+    DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${def} VERBATIM)
+  add_custom_target(${target}_lib DEPENDS ${output})
+  add_library(${target} STATIC IMPORTED GLOBAL)
+  set_target_properties(${target} PROPERTIES IMPORTED_LOCATION ${output})
+  add_dependencies(${target} ${target}_lib)
+endfunction()

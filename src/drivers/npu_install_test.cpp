@@ -6,17 +6,15 @@
 #include <vector>
 
 #include "core/report.h"
+#include "support/report_lines.h"
 
 namespace kestrova::drivers {
 namespace {
 
 using Lines = std::vector<std::string>;
 
-std::vector<std::string> g_reports;
-void Capture(ReportLevel level, const char* text) {
-  static const char* const kLevels[] = {"INFO", "WARN", "ERROR"};
-  g_reports.push_back(std::string(level < 3 ? kLevels[level] : "?") + " " + text);
-}
+// What the code under test reported while the fixture lived, as "LEVEL text" lines.
+const Lines& Reports() { return kestrova::test::ReportLines::Lines(); }
 
 class ScriptedNpuSystem : public NpuSystem {
  public:
@@ -62,12 +60,7 @@ struct NpuCase {
 
 class InstallNpuTest : public ::testing::TestWithParam<NpuCase> {
  protected:
-  void SetUp() override {
-    previous_ = InstallReportSink(&Capture);
-    g_reports.clear();
-  }
-  void TearDown() override { InstallReportSink(previous_); }
-  ReportSink previous_ = nullptr;
+  kestrova::test::ReportLines reports_;
 };
 
 TEST_P(InstallNpuTest, DecidesAndAlwaysExitsZero) {
@@ -79,7 +72,7 @@ TEST_P(InstallNpuTest, DecidesAndAlwaysExitsZero) {
   system.pnputilCode = c.pnputilCode;
   EXPECT_EQ(InstallNpu(system, kInf), 0);
   EXPECT_EQ(system.calls, c.calls);
-  EXPECT_EQ(g_reports, c.reports);
+  EXPECT_EQ(Reports(), c.reports);
 }
 
 const NativeMachineQuery kX64{true, kMachineAmd64, 0};

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/report.h"
+#include "support/report_lines.h"
 #include "drivers/vdd_rules.h"
 
 namespace kestrova::drivers {
@@ -15,11 +16,8 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-std::vector<std::string> g_reports;
-void Capture(ReportLevel level, const char* text) {
-  static const char* const kLevels[] = {"INFO", "WARN", "ERROR"};
-  g_reports.push_back(std::string(level < 3 ? kLevels[level] : "?") + " " + text);
-}
+// What the code under test reported while the fixture lived, as "LEVEL text" lines.
+const Lines& Reports() { return kestrova::test::ReportLines::Lines(); }
 
 struct FakeDevice {
   std::vector<std::string> ids;
@@ -89,38 +87,35 @@ const std::string kAdd = std::string("pnputil /add-driver \"") + kInf + "\" /ins
 class VddInstallTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    previous_ = InstallReportSink(&Capture);
-    g_reports.clear();
     system_.files[kFolder] = {std::string(kFolder) + "\\readme.txt", kInf, std::string(kFolder) + "\\x64\\vdd.cat"};
     system_.driverVer[kInf] = "1.0.5";
   }
-  void TearDown() override { InstallReportSink(previous_); }
+  kestrova::test::ReportLines reports_;
 
   static FakeDevice Device(const std::string& version) { return FakeDevice{{"ROOT\\corvellavirtualdisplay"}, version, ""}; }
 
   int Install(const std::string& hardwareId = kHwid) { return InstallVdd(system_, kFolder, hardwareId); }
 
   ScriptedVddSystem system_;
-  ReportSink previous_ = nullptr;
 };
 
 TEST_F(VddInstallTest, NoSingleInfFailsWithoutTouchingTheMachine) {
   system_.files[kFolder] = {std::string(kFolder) + "\\a.inf", std::string(kFolder) + "\\sub\\b.INF"};
   EXPECT_EQ(Install(), 1);
-  EXPECT_EQ(g_reports, Lines{std::string("ERROR drivers: no single VDD INF under ") + kFolder});
+  EXPECT_EQ(Reports(), Lines{std::string("ERROR drivers: no single VDD INF under ") + kFolder});
   EXPECT_TRUE(system_.calls.empty());
 }
 
 TEST_F(VddInstallTest, AnUnopenableFolderHasNoInf) {
   system_.files.clear();
   EXPECT_EQ(Install(), 1);
-  EXPECT_EQ(g_reports, Lines{std::string("ERROR drivers: no single VDD INF under ") + kFolder});
+  EXPECT_EQ(Reports(), Lines{std::string("ERROR drivers: no single VDD INF under ") + kFolder});
 }
 
 TEST_F(VddInstallTest, AnInfWithoutDriverVerFails) {
   system_.driverVer.clear();
   EXPECT_EQ(Install(), 1);
-  EXPECT_EQ(g_reports, Lines{std::string("ERROR drivers: could not read DriverVer from ") + kInf});
+  EXPECT_EQ(Reports(), Lines{std::string("ERROR drivers: could not read DriverVer from ") + kInf});
   EXPECT_TRUE(system_.calls.empty());
 }
 
@@ -128,7 +123,7 @@ TEST_F(VddInstallTest, WithoutADeviceCreatesTheNodeThenRunsPnputil) {
   system_.devicesAfterPnputil = std::vector<FakeDevice>{Device("1.0.5.0")};
   EXPECT_EQ(Install(), 0);
   EXPECT_EQ(system_.calls, (Lines{std::string("create ") + kInf + " " + kHwid, kAdd}));
-  EXPECT_EQ(g_reports, (Lines{std::string("INFO drivers: no ") + kHwid + " device yet",
+  EXPECT_EQ(Reports(), (Lines{std::string("INFO drivers: no ") + kHwid + " device yet",
                               "INFO drivers: VDD 1.0.5 installed (pnputil 0)"}));
 }
 
@@ -142,7 +137,7 @@ TEST_F(VddInstallTest, ADeviceRunningTheSameVersionInAnotherSpellingIsAlreadyIns
   system_.devices = {Device("1.0.5.0")};
   EXPECT_EQ(Install(), 0);
   EXPECT_TRUE(system_.calls.empty());
-  EXPECT_EQ(g_reports, (Lines{std::string("INFO drivers: ") + kHwid + " runs driver version '1.0.5.0', package is 1.0.5",
+  EXPECT_EQ(Reports(), (Lines{std::string("INFO drivers: ") + kHwid + " runs driver version '1.0.5.0', package is 1.0.5",
                               "INFO drivers: VDD 1.0.5 already installed; skipping"}));
 }
 
@@ -157,7 +152,7 @@ TEST_F(VddInstallTest, OneOutdatedDeviceOfTwoRunsPnputilAndOneMatchSufficesAfter
   system_.devicesAfterPnputil = std::vector<FakeDevice>{Device("1.0.4"), Device("1.0.5.0")};
   EXPECT_EQ(Install(), 0);
   EXPECT_EQ(system_.calls, Lines{kAdd});
-  EXPECT_EQ(g_reports, (Lines{std::string("INFO drivers: ") + kHwid + " runs driver version '1.0.5', package is 1.0.5",
+  EXPECT_EQ(Reports(), (Lines{std::string("INFO drivers: ") + kHwid + " runs driver version '1.0.5', package is 1.0.5",
                               std::string("INFO drivers: ") + kHwid + " runs driver version '1.0.4', package is 1.0.5",
                               "INFO drivers: VDD 1.0.5 installed (pnputil 0)"}));
 }
@@ -187,8 +182,8 @@ TEST_P(VddPnputilCodeTest, JudgesTheCodeAndTheDevicesAfterwards) {
   system_.pnputilCodes = {c.code};
   EXPECT_EQ(Install(), c.exitCode);
   EXPECT_EQ(system_.calls, Lines{kAdd});
-  ASSERT_GE(g_reports.size(), 1u);
-  EXPECT_EQ(Lines(g_reports.begin() + 1, g_reports.end()), c.tail);
+  ASSERT_GE(Reports().size(), 1u);
+  EXPECT_EQ(Lines(Reports().begin() + 1, Reports().end()), c.tail);
 }
 
 const std::string kNoDevice = std::string(" but no ") + kHwid + " device runs 1.0.5";
@@ -214,7 +209,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(VddInstallTest, AnEmptyHardwareIdCreatesNoDeviceNode) {
   EXPECT_EQ(Install(""), 1);
   EXPECT_TRUE(system_.calls.empty());
-  EXPECT_EQ(g_reports, Lines{"ERROR drivers: the hardware id is empty; no device node is created without one"});
+  EXPECT_EQ(Reports(), Lines{"ERROR drivers: the hardware id is empty; no device node is created without one"});
 }
 
 class VddRemoveTest : public VddInstallTest {};
@@ -223,7 +218,7 @@ TEST_F(VddRemoveTest, NothingToRemove) {
   system_.devices = {FakeDevice{{"PCI\\VEN_8086"}, "1.0", "oem1.inf"}};
   EXPECT_EQ(RemoveVdd(system_, kHwid), 0);
   EXPECT_TRUE(system_.calls.empty());
-  EXPECT_EQ(g_reports, Lines{"INFO drivers: no VDD device or package to remove"});
+  EXPECT_EQ(Reports(), Lines{"INFO drivers: no VDD device or package to remove"});
 }
 
 TEST_F(VddRemoveTest, RemovesEveryDeviceThenDeletesEveryPackageOnceInByteOrder) {
@@ -238,7 +233,7 @@ TEST_F(VddRemoveTest, RemovesEveryDeviceThenDeletesEveryPackageOnceInByteOrder) 
                                   "pnputil /delete-driver oem12.inf /uninstall",
                                   "pnputil /delete-driver oem3.inf /uninstall",
                                   "pnputil /delete-driver oem7.inf /uninstall"}));
-  EXPECT_EQ(g_reports, (Lines{std::string("INFO drivers: removed a ") + kHwid + " device node",
+  EXPECT_EQ(Reports(), (Lines{std::string("INFO drivers: removed a ") + kHwid + " device node",
                               std::string("INFO drivers: removed a ") + kHwid + " device node (reboot requested)",
                               std::string("WARN drivers: could not remove a ") + kHwid + " device node: 5",
                               "WARN drivers: pnputil /delete-driver oem7.inf returned 3010"}));
@@ -249,7 +244,7 @@ TEST_F(VddRemoveTest, AFailedDeletionDoesNotStopTheNext) {
   system_.pnputilCodes = {-1, 0};
   EXPECT_EQ(RemoveVdd(system_, kHwid), 0);
   EXPECT_EQ(system_.calls, (Lines{"pnputil /delete-driver oem1.inf /uninstall", "pnputil /delete-driver oem2.inf /uninstall"}));
-  EXPECT_EQ(g_reports, Lines{"WARN drivers: pnputil /delete-driver oem1.inf returned -1"});
+  EXPECT_EQ(Reports(), Lines{"WARN drivers: pnputil /delete-driver oem1.inf returned -1"});
 }
 
 TEST_F(VddRemoveTest, AnEmptyHardwareIdDeletesOnlyThePublishedPackages) {
@@ -257,7 +252,7 @@ TEST_F(VddRemoveTest, AnEmptyHardwareIdDeletesOnlyThePublishedPackages) {
   system_.devices = {FakeDevice{{kHwid}, "1.0", "oem7.inf"}};
   EXPECT_EQ(RemoveVdd(system_, ""), 0);
   EXPECT_EQ(system_.calls, Lines{"pnputil /delete-driver oem4.inf /uninstall"});
-  EXPECT_TRUE(g_reports.empty());
+  EXPECT_TRUE(Reports().empty());
 }
 
 }  // namespace
