@@ -8,6 +8,7 @@
 #include "core/log.h"
 #include "drivers/commands.h"
 #include "drivers/vdd_rules.h"
+#include "machine/commands.h"
 #include "payload/archive_source.h"
 #include "payload/commands.h"
 #include "securefs/delete_tree.h"
@@ -147,10 +148,14 @@ int Dispatch(const Options& options) {
     if (lacks("--cer")) return kExitUsage;
     return drivers::InstallCert(options.GetOptionWide("--cer"));
   }
-  if (command == "unregister-recovery" || command == "reserve-ports" || command == "release-ports" ||
-      command == "record-managed") {
-    return NotBuiltYet(options);
+  if (command == "reserve-ports") return machine::ReservePorts(StateLocation{});
+  if (command == "release-ports") return machine::ReleasePorts(ResolveStateLocation(options));
+  if (command == "record-managed") {
+    return machine::RecordManaged(ResolveStateLocation(options), options.GetOption("--uilevel"),
+                                  options.GetOption("--autoupdate"), options.GetOption("--reinstall"),
+                                  options.GetOption("--selfupdate"));
   }
+  if (command == "unregister-recovery") return NotBuiltYet(options);
   return kExitUsage;
 }
 

@@ -44,20 +44,23 @@ TEST(ParseExcludedPortRangesTest, AcceptsOrIgnoresEachLineByItsTokens) {
       {"\t0\t65535\t*\r", true, {0, 65535, true}},
       {"00080 00080", true, {80, 80, false}},  // five digits with leading zeros
       {"7 7 *", true, {7, 7, true}},
-      {"50999 50990", false, {}},    // second below the first
-      {"65535 65536", false, {}},    // above 65535
-      {"000001 2", false, {}},       // six digits, whatever their value
-      {"1 2 3", false, {}},          // third token not the mark
+      {"50999 50990", false, {}},  // second below the first
+      {"65535 65536", false, {}},  // above 65535
+      {"000001 2", false, {}},     // six digits, whatever their value
+      {"1 2 3", false, {}},        // third token not the mark
       {"1 2 **", false, {}},
-      {"1 2 * extra", false, {}},    // four tokens
+      {"1 2 * extra", false, {}},  // four tokens
       {"1", false, {}},
       {"* 1 2", false, {}},
       {"-1 2", false, {}},
       {"+1 2", false, {}},
       {"0x10 20", false, {}},
-      {"1 2*", false, {}},           // the mark must stand alone
+      {"1 2*", false, {}},  // the mark must stand alone
       {"----------    --------", false, {}},
-      {"1\xC2\xA0" "2", false, {}},  // a no-break space does not separate tokens
+      {"1\xC2\xA0"
+       "2",
+       false,
+       {}},  // a no-break space does not separate tokens
   };
   for (const LineCase& c : cases) {
     const List parsed = ParseExcludedPortRanges(c.line);
@@ -92,7 +95,8 @@ TEST(ClassifyPortRangeTest, DecidesEachStateByThePortsCovered) {
       {"administered over dynamic", {{50990, 50999, false}, {50990, 50999, true}}, PortRangeState::AllAdministered},
       {"administered first port only", {{50980, 50990, true}}, PortRangeState::PartlyAdministered},
       {"administered last port only", {{50999, 50999, true}}, PortRangeState::PartlyAdministered},
-      {"administered part, dynamic rest", {{50990, 50994, true}, {50995, 50999, false}},
+      {"administered part, dynamic rest",
+       {{50990, 50994, true}, {50995, 50999, false}},
        PortRangeState::PartlyAdministered},
       {"two dynamic lines meeting inside", {{50900, 50994, false}, {50995, 51094, false}}, PortRangeState::AllDynamic},
       {"one dynamic line over all", {{49152, 65535, false}}, PortRangeState::AllDynamic},

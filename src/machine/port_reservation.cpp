@@ -55,8 +55,8 @@ bool ListPortExclusions(PortSystem& system, std::vector<PortExclusion>* exclusio
     return false;
   }
   *exclusions = ParseExcludedPortRanges(output);
-  Report(kReportInfo, "ports: %zu exclusions; touching %u-%u: %s", exclusions->size(), kFirstReservedPort,
-         kLastReservedPort, DescribeExclusionsTouchingRange(*exclusions).c_str());
+  Report(kReportInfo, "ports: %lu exclusions; touching %u-%u: %s", static_cast<unsigned long>(exclusions->size()),
+         kFirstReservedPort, kLastReservedPort, DescribeExclusionsTouchingRange(*exclusions).c_str());
   return true;
 }
 
@@ -89,7 +89,8 @@ int ReservePorts(PortSystem& system, const StateLocation& location) {
     if (state == PortRangeState::AllAdministered) {
       const long error = system.WriteReservationMark(location);
       if (error != 0) {
-        Report(kReportWarning, "ports: could not record %s\\PortReservation (%ld); an uninstall will leave the exclusion",
+        Report(kReportWarning,
+               "ports: could not record %s\\PortReservation (%ld); an uninstall will leave the exclusion",
                location.key.c_str(), error);
       }
       Report(kReportInfo, "ports: reserved %u-%u", kFirstReservedPort, kLastReservedPort);
@@ -99,8 +100,7 @@ int ReservePorts(PortSystem& system, const StateLocation& location) {
       Report(kReportError, "ports: netsh did not add the %u-%u exclusion", kFirstReservedPort, kLastReservedPort);
       return 1;
     }
-    Report(kReportInfo, "ports: the exclusion table changed while adding %u-%u", kFirstReservedPort,
-           kLastReservedPort);
+    Report(kReportInfo, "ports: the exclusion table changed while adding %u-%u", kFirstReservedPort, kLastReservedPort);
   }
   return ReportByState(system, location, state);
 }

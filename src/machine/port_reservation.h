@@ -9,15 +9,13 @@
 
 #include "cli/run_context.h"
 #include "machine/excluded_ports.h"
+#include "machine/state_key.h"
 
 namespace kestrova::machine {
 
 // Exit codes of reserve-ports beyond 0 (covered already) and 1 (netsh could not list, or the add did not take).
 constexpr int kExitPortsReserved = 3;
 constexpr int kExitPortsDynamic = 5;
-
-// The Win32 code of a missing key or value, which a deletion treats as done.
-constexpr long kErrorFileNotFound = 2;
 
 class PortSystem {
  public:

@@ -19,8 +19,9 @@ void Capture(ReportLevel level, const char* text) {
 }
 
 std::string Render(const std::vector<PortExclusion>& table) {
-  std::string text = "\r\nProtocol tcp Port Exclusion Ranges\r\n\r\nStart Port    End Port\r\n"
-                     "----------    --------\r\n";
+  std::string text =
+      "\r\nProtocol tcp Port Exclusion Ranges\r\n\r\nStart Port    End Port\r\n"
+      "----------    --------\r\n";
   for (const PortExclusion& e : table) {
     text += "     " + std::to_string(e.start) + "       " + std::to_string(e.end) + (e.administered ? "     *" : "") +
             "\r\n";
@@ -98,11 +99,10 @@ TEST_F(PortReservationTest, FreeRangeIsAddedVerifiedMarkedAndExits3) {
   EXPECT_EQ(ReservePorts(system, location), kExitPortsReserved);
   EXPECT_EQ(system.netsh, (Lines{kList, kAdd, kList}));
   EXPECT_TRUE(system.mark);
-  EXPECT_EQ(g_reports, (Lines{"INFO ports: 1 exclusions; touching 50990-50999: none",
-                              "INFO   netsh: Ok.",
-                              "INFO ports: netsh add exited 0",
-                              "INFO ports: 2 exclusions; touching 50990-50999: 50990-50999*",
-                              "INFO ports: reserved 50990-50999"}));
+  EXPECT_EQ(g_reports,
+            (Lines{"INFO ports: 1 exclusions; touching 50990-50999: none", "INFO   netsh: Ok.",
+                   "INFO ports: netsh add exited 0", "INFO ports: 2 exclusions; touching 50990-50999: 50990-50999*",
+                   "INFO ports: reserved 50990-50999"}));
 }
 
 TEST_F(PortReservationTest, AnAdministeredExclusionBelowTheRangeLeavesItFree) {
