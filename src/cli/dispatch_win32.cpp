@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "appdirswap/repair.h"
 #include "appdirswap/staging_paths.h"
 #include "cli/install_folder_guard.h"
 #include "cli/run_log.h"
@@ -127,7 +128,12 @@ int Dispatch(const Options& options) {
     if (appdir.empty()) return kExitUsage;
     return CheckAppdir(appdir);
   }
-  if (command == "swap" || command == "repair" || command == "uninstall") {
+  if (command == "repair") {
+    const WideString appdir = FolderOption(options, "--appdir");
+    if (appdir.empty()) return kExitUsage;
+    return appdirswap::RunRepair(appdir);
+  }
+  if (command == "swap" || command == "uninstall") {
     if (needsFolder("--appdir")) return kExitUsage;
     return NotBuiltYet(options);
   }

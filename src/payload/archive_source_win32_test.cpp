@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "payload/archive_source.h"
-#include "payload/test_temp_folder_win32.h"
+#include "support/scratch_folder_win32.h"
 
 namespace kestrova::payload {
 namespace {
@@ -31,7 +31,7 @@ bool ReadAll(ByteSource& source, size_t piece, std::string* bytes) {
 }
 
 TEST(MsiRowSourceTest, ReadsALargeRowExactlyInPieces) {
-  const std::string expected = test::ReadTestFile(MsiTestData("Binary/payload.bin"));
+  const std::string expected = kestrova::test::ReadBytes(MsiTestData("Binary/payload.bin"));
   ASSERT_EQ(expected.size(), 300000u);
   for (size_t piece : {size_t{4096}, size_t{65536}, size_t{1000000}}) {
     std::string error;
@@ -90,8 +90,8 @@ TEST(MsiRowSourceTest, NotAPackageGives1627) {
 }
 
 TEST(MsiRowSourceTest, MissingPackageFailsAtTheOpen) {
-  test::TempFolder folder;
-  const WideString path = folder.File(L"missing.msi");
+  kestrova::test::ScratchFolder folder;
+  const WideString path = (folder / L"missing.msi");
   std::string error;
   EXPECT_EQ(OpenMsiRowSource(path, L"Payload", &error), nullptr);
   const std::string prefix = "MsiOpenDatabase(" + WideToUtf8(path) + ") failed: ";
@@ -115,13 +115,13 @@ TEST(MsiRowSourceTest, SeveralSourcesOnOnePackageAtOnce) {
 }
 
 TEST(OpenArchiveSourceTest, FromFileWinsAndThePackageIsNotOpened) {
-  test::TempFolder folder;
-  ASSERT_TRUE(test::WriteTestFile(folder.File(L"archive.kvp"), "KVP1 bytes"));
+  kestrova::test::ScratchFolder folder;
+  ASSERT_TRUE(kestrova::test::WriteBytes((folder / L"archive.kvp"), "KVP1 bytes"));
   ArchiveLocation location;
   location.hasFromFile = true;
-  location.fromFile = folder.File(L"archive.kvp");
+  location.fromFile = (folder / L"archive.kvp");
   location.hasDb = true;
-  location.db = folder.File(L"missing.msi");  // Opening it would fail.
+  location.db = (folder / L"missing.msi");  // Opening it would fail.
   location.hasRow = true;
   location.row = L"Payload";
   std::string error;
@@ -146,10 +146,10 @@ TEST(OpenArchiveSourceTest, EmptyFromFileIsStillUsed) {
 }
 
 TEST(OpenArchiveSourceTest, MissingFromFileReportsItsOpenError) {
-  test::TempFolder folder;
+  kestrova::test::ScratchFolder folder;
   ArchiveLocation location;
   location.hasFromFile = true;
-  location.fromFile = folder.File(L"none.kvp");
+  location.fromFile = (folder / L"none.kvp");
   std::string error;
   EXPECT_EQ(OpenArchiveSource(location, &error), nullptr);
   EXPECT_EQ(error, "could not open " + WideToUtf8(location.fromFile) + ": 2");

@@ -1,6 +1,6 @@
 // For the Windows tests of the pack, extract and verify commands: the log lines a command wrote (captured through the
 // log file, as a run would write them), whole-file reads and writes by long path, and archives built in memory.
-// Test code only; folders come from securefs' ScratchFolder.
+// Test code only; folders and whole-file reads and writes come from support/scratch_folder_win32.h.
 #pragma once
 
 #include <windows.h>
@@ -15,11 +15,14 @@
 #include "core/text.h"
 #include "core/unique_handle_win32.h"
 #include "payload/archive_test_support.h"
-#include "securefs/scratch_folder_win32.h"
+#include "support/scratch_folder_win32.h"
 
 namespace kestrova::payload::test {
 
-using securefs::test::ScratchFolder;
+using kestrova::test::Exists;
+using kestrova::test::ReadBytes;
+using kestrova::test::ScratchFolder;
+using kestrova::test::WriteBytes;
 
 struct LogRow {
   std::string level;  // "INFO", "WARN" or "ERROR"
@@ -31,44 +34,15 @@ inline void PrintTo(const LogRow& row, std::ostream* out) { *out << row.level <<
 
 inline WideString Long(const WideString& path) { return L"\\\\?\\" + path; }
 
-inline bool WriteBytes(const WideString& path, const std::string& bytes) {
-  FileHandle file(CreateFileW(Long(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                              nullptr));
-  if (!file) return false;
-  size_t done = 0;
-  while (done < bytes.size()) {
-    DWORD written = 0;
-    const DWORD piece = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1 << 24));
-    if (!WriteFile(file.get(), bytes.data() + done, piece, &written, nullptr) || written != piece) return false;
-    done += written;
-  }
-  return true;
-}
-
 inline bool WriteBytes(const WideString& path, const Bytes& bytes) {
   return WriteBytes(path, std::string(bytes.begin(), bytes.end()));
 }
 
-// The whole content of a file, or "<unreadable>" when it cannot be opened.
-inline std::string ReadBytes(const WideString& path) {
-  FileHandle file(CreateFileW(Long(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, 0, nullptr));
-  if (!file) return "<unreadable>";
-  std::string bytes;
-  std::vector<char> buffer(1 << 20);
-  DWORD got = 0;
-  while (ReadFile(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr) && got > 0) {
-    bytes.append(buffer.data(), got);
-  }
-  return bytes;
-}
-
+// The whole content of an archive file as bytes.
 inline Bytes ReadArchiveFile(const WideString& path) {
   const std::string bytes = ReadBytes(path);
   return Bytes(bytes.begin(), bytes.end());
 }
-
-inline bool Exists(const WideString& path) { return GetFileAttributesW(Long(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 inline void MakeFolders(const WideString& path) {
   const size_t last = path.find_last_of(L'\\');

@@ -4,7 +4,7 @@
 
 #include "core/unique_handle_win32.h"
 #include "payload/file_streams.h"
-#include "payload/test_temp_folder_win32.h"
+#include "support/scratch_folder_win32.h"
 
 namespace kestrova::payload {
 namespace {
@@ -25,11 +25,11 @@ FileHandle CreateForWriting(const WideString& path) {
 }
 
 TEST(FileSourceTest, ReadsWholeFileInPiecesThenEnds) {
-  test::TempFolder folder;
+  kestrova::test::ScratchFolder folder;
   const std::string content = Pattern(100000);
-  ASSERT_TRUE(test::WriteTestFile(folder.File(L"a.bin"), content));
+  ASSERT_TRUE(kestrova::test::WriteBytes((folder / L"a.bin"), content));
   std::string error;
-  auto source = OpenFileSource(folder.File(L"a.bin"), &error);
+  auto source = OpenFileSource((folder / L"a.bin"), &error);
   ASSERT_NE(source, nullptr) << error;
   std::string read;
   std::vector<char> buffer(4096);
@@ -44,10 +44,10 @@ TEST(FileSourceTest, ReadsWholeFileInPiecesThenEnds) {
 }
 
 TEST(FileSourceTest, ShortReadAtTheEndThenZero) {
-  test::TempFolder folder;
-  ASSERT_TRUE(test::WriteTestFile(folder.File(L"a.bin"), "0123456789"));
+  kestrova::test::ScratchFolder folder;
+  ASSERT_TRUE(kestrova::test::WriteBytes((folder / L"a.bin"), "0123456789"));
   std::string error;
-  auto source = OpenFileSource(folder.File(L"a.bin"), &error);
+  auto source = OpenFileSource((folder / L"a.bin"), &error);
   ASSERT_NE(source, nullptr) << error;
   char buffer[8];
   size_t got = 0;
@@ -63,10 +63,10 @@ TEST(FileSourceTest, ShortReadAtTheEndThenZero) {
 }
 
 TEST(FileSourceTest, EmptyFileAndZeroLengthRead) {
-  test::TempFolder folder;
-  ASSERT_TRUE(test::WriteTestFile(folder.File(L"empty.bin"), ""));
+  kestrova::test::ScratchFolder folder;
+  ASSERT_TRUE(kestrova::test::WriteBytes((folder / L"empty.bin"), ""));
   std::string error;
-  auto source = OpenFileSource(folder.File(L"empty.bin"), &error);
+  auto source = OpenFileSource((folder / L"empty.bin"), &error);
   ASSERT_NE(source, nullptr) << error;
   char buffer[4];
   size_t got = 7;
@@ -78,48 +78,48 @@ TEST(FileSourceTest, EmptyFileAndZeroLengthRead) {
 }
 
 TEST(FileSourceTest, MissingFileNamesThePathAsGiven) {
-  test::TempFolder folder;
-  const WideString path = folder.File(L"missing.bin");
+  kestrova::test::ScratchFolder folder;
+  const WideString path = (folder / L"missing.bin");
   std::string error;
   EXPECT_EQ(OpenFileSource(path, &error), nullptr);
   EXPECT_EQ(error, "could not open " + WideToUtf8(path) + ": 2");
 }
 
 TEST(FileSourceTest, MissingFolderGives3) {
-  test::TempFolder folder;
-  const WideString path = folder.File(L"no\\such.bin");
+  kestrova::test::ScratchFolder folder;
+  const WideString path = (folder / L"no\\such.bin");
   std::string error;
   EXPECT_EQ(OpenFileSource(path, &error), nullptr);
   EXPECT_EQ(error, "could not open " + WideToUtf8(path) + ": 3");
 }
 
 TEST(FileSourceTest, SharesReadOnlyAndClosesOnDestruction) {
-  test::TempFolder folder;
-  ASSERT_TRUE(test::WriteTestFile(folder.File(L"a.bin"), "abc"));
+  kestrova::test::ScratchFolder folder;
+  ASSERT_TRUE(kestrova::test::WriteBytes((folder / L"a.bin"), "abc"));
   std::string error;
-  auto source = OpenFileSource(folder.File(L"a.bin"), &error);
+  auto source = OpenFileSource((folder / L"a.bin"), &error);
   ASSERT_NE(source, nullptr) << error;
   {
-    FileHandle reader(CreateFileW(folder.File(L"a.bin").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+    FileHandle reader(CreateFileW((folder / L"a.bin").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, 0, nullptr));
     EXPECT_TRUE(reader);
-    FileHandle writer(CreateFileW(folder.File(L"a.bin").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    FileHandle writer(CreateFileW((folder / L"a.bin").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   nullptr, OPEN_EXISTING, 0, nullptr));
     const DWORD code = GetLastError();
     EXPECT_FALSE(writer);
     EXPECT_EQ(code, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
   }
   source.reset();
-  FileHandle writer(CreateFileW(folder.File(L"a.bin").c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+  FileHandle writer(CreateFileW((folder / L"a.bin").c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
                                 nullptr));
   EXPECT_TRUE(writer);
 }
 
 TEST(FileSinkTest, RoundTripThroughFileSource) {
-  test::TempFolder folder;
+  kestrova::test::ScratchFolder folder;
   const std::string content = Pattern(300000);
   {
-    FileHandle file = CreateForWriting(folder.File(L"out.bin"));
+    FileHandle file = CreateForWriting((folder / L"out.bin"));
     ASSERT_TRUE(file);
     auto sink = CreateFileSink(file.get());
     size_t offset = 0;
@@ -131,7 +131,7 @@ TEST(FileSinkTest, RoundTripThroughFileSource) {
     EXPECT_EQ(sink->bytesWritten(), content.size());
   }
   std::string error;
-  auto source = OpenFileSource(folder.File(L"out.bin"), &error);
+  auto source = OpenFileSource((folder / L"out.bin"), &error);
   ASSERT_NE(source, nullptr) << error;
   std::string read(content.size() + 10, '\0');
   size_t got = 0;
@@ -151,28 +151,28 @@ TEST(FileSinkTest, ZeroLengthWriteSucceedsWithoutTouchingTheHandle) {
 }
 
 TEST(FileSinkTest, FailedWriteCountsOnlyWhatReachedTheFile) {
-  test::TempFolder folder;
-  ASSERT_TRUE(test::WriteTestFile(folder.File(L"ro.bin"), "abc"));
-  FileHandle readOnly(CreateFileW(folder.File(L"ro.bin").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+  kestrova::test::ScratchFolder folder;
+  ASSERT_TRUE(kestrova::test::WriteBytes((folder / L"ro.bin"), "abc"));
+  FileHandle readOnly(CreateFileW((folder / L"ro.bin").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(readOnly);
   auto sink = CreateFileSink(readOnly.get());
   EXPECT_FALSE(sink->Write("defg", 4));
   EXPECT_EQ(sink->bytesWritten(), 0u);
 
-  FileHandle file = CreateForWriting(folder.File(L"w.bin"));
+  FileHandle file = CreateForWriting((folder / L"w.bin"));
   ASSERT_TRUE(file);
   auto counting = CreateFileSink(file.get());
   ASSERT_TRUE(counting->Write("hello", 5));
   ASSERT_TRUE(counting->Write(" world", 6));
   EXPECT_EQ(counting->bytesWritten(), 11u);
   file.reset();
-  EXPECT_EQ(test::ReadTestFile(folder.File(L"w.bin")), "hello world");
+  EXPECT_EQ(kestrova::test::ReadBytes((folder / L"w.bin")), "hello world");
 }
 
 TEST(FileSinkTest, DoesNotCloseTheHandle) {
-  test::TempFolder folder;
-  FileHandle file = CreateForWriting(folder.File(L"w.bin"));
+  kestrova::test::ScratchFolder folder;
+  FileHandle file = CreateForWriting((folder / L"w.bin"));
   ASSERT_TRUE(file);
   {
     auto sink = CreateFileSink(file.get());
@@ -181,7 +181,7 @@ TEST(FileSinkTest, DoesNotCloseTheHandle) {
   DWORD written = 0;
   EXPECT_TRUE(WriteFile(file.get(), "+more", 5, &written, nullptr));
   file.reset();
-  EXPECT_EQ(test::ReadTestFile(folder.File(L"w.bin")), "first+more");
+  EXPECT_EQ(kestrova::test::ReadBytes((folder / L"w.bin")), "first+more");
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 
 #include "core/unique_handle_win32.h"
 #include "payload/manifest.h"
-#include "payload/test_temp_folder_win32.h"
+#include "support/scratch_folder_win32.h"
 #include "securefs/paths.h"
 
 namespace kestrova::payload {
@@ -20,55 +20,55 @@ std::vector<Entry> TwoEntries() {
 }
 
 TEST(WriteManifestFileTest, WritesTheFormattedText) {
-  test::TempFolder folder;
-  ASSERT_TRUE(WriteManifestFile(securefs::LongPath(folder.path()), TwoEntries()));
-  EXPECT_EQ(test::ReadTestFile(folder.File(L"manifest.json")), FormatManifest(TwoEntries()));
+  kestrova::test::ScratchFolder folder;
+  ASSERT_TRUE(WriteManifestFile(securefs::LongPath(folder.Path()), TwoEntries()));
+  EXPECT_EQ(kestrova::test::ReadBytes((folder / L"manifest.json")), FormatManifest(TwoEntries()));
 }
 
 TEST(WriteManifestFileTest, EmptyList) {
-  test::TempFolder folder;
-  ASSERT_TRUE(WriteManifestFile(securefs::LongPath(folder.path()), {}));
-  EXPECT_EQ(test::ReadTestFile(folder.File(L"manifest.json")), "{\n  \"files\": [\n  ]\n}\n");
+  kestrova::test::ScratchFolder folder;
+  ASSERT_TRUE(WriteManifestFile(securefs::LongPath(folder.Path()), {}));
+  EXPECT_EQ(kestrova::test::ReadBytes((folder / L"manifest.json")), "{\n  \"files\": [\n  ]\n}\n");
 }
 
 TEST(WriteManifestFileTest, ReplacesAnExistingLongerFile) {
-  test::TempFolder folder;
-  ASSERT_TRUE(test::WriteTestFile(folder.File(L"manifest.json"), std::string(5000, 'x')));
-  ASSERT_TRUE(WriteManifestFile(securefs::LongPath(folder.path()), TwoEntries()));
-  EXPECT_EQ(test::ReadTestFile(folder.File(L"manifest.json")), FormatManifest(TwoEntries()));
+  kestrova::test::ScratchFolder folder;
+  ASSERT_TRUE(kestrova::test::WriteBytes((folder / L"manifest.json"), std::string(5000, 'x')));
+  ASSERT_TRUE(WriteManifestFile(securefs::LongPath(folder.Path()), TwoEntries()));
+  EXPECT_EQ(kestrova::test::ReadBytes((folder / L"manifest.json")), FormatManifest(TwoEntries()));
 }
 
 TEST(WriteManifestFileTest, ReadOnlyOldFileIsKeptAndTheWriteFails) {
   // DeleteFileW refuses a read-only file with 5; that is not "file not found", so the write is refused.
-  test::TempFolder folder;
-  ASSERT_TRUE(test::WriteTestFile(folder.File(L"manifest.json"), "old"));
-  ASSERT_TRUE(SetFileAttributesW(folder.File(L"manifest.json").c_str(), FILE_ATTRIBUTE_READONLY));
-  EXPECT_FALSE(WriteManifestFile(securefs::LongPath(folder.path()), TwoEntries()));
-  EXPECT_EQ(test::ReadTestFile(folder.File(L"manifest.json")), "old");
+  kestrova::test::ScratchFolder folder;
+  ASSERT_TRUE(kestrova::test::WriteBytes((folder / L"manifest.json"), "old"));
+  ASSERT_TRUE(SetFileAttributesW((folder / L"manifest.json").c_str(), FILE_ATTRIBUTE_READONLY));
+  EXPECT_FALSE(WriteManifestFile(securefs::LongPath(folder.Path()), TwoEntries()));
+  EXPECT_EQ(kestrova::test::ReadBytes((folder / L"manifest.json")), "old");
 }
 
 TEST(WriteManifestFileTest, FailsWhenTheOldFileIsOpenWithoutDeleteSharing) {
-  test::TempFolder folder;
-  ASSERT_TRUE(test::WriteTestFile(folder.File(L"manifest.json"), "old"));
-  FileHandle holder(CreateFileW(folder.File(L"manifest.json").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+  kestrova::test::ScratchFolder folder;
+  ASSERT_TRUE(kestrova::test::WriteBytes((folder / L"manifest.json"), "old"));
+  FileHandle holder(CreateFileW((folder / L"manifest.json").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                 OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(holder);
-  EXPECT_FALSE(WriteManifestFile(securefs::LongPath(folder.path()), TwoEntries()));
+  EXPECT_FALSE(WriteManifestFile(securefs::LongPath(folder.Path()), TwoEntries()));
   holder.reset();
-  EXPECT_EQ(test::ReadTestFile(folder.File(L"manifest.json")), "old");
+  EXPECT_EQ(kestrova::test::ReadBytes((folder / L"manifest.json")), "old");
 }
 
 TEST(WriteManifestFileTest, FailsForAMissingFolder) {
-  test::TempFolder folder;
-  EXPECT_FALSE(WriteManifestFile(securefs::LongPath(folder.File(L"missing")), TwoEntries()));
+  kestrova::test::ScratchFolder folder;
+  EXPECT_FALSE(WriteManifestFile(securefs::LongPath((folder / L"missing")), TwoEntries()));
 }
 
 TEST(WriteManifestFileTest, WrittenFileParsesBack) {
-  test::TempFolder folder;
-  ASSERT_TRUE(WriteManifestFile(securefs::LongPath(folder.path()), TwoEntries()));
+  kestrova::test::ScratchFolder folder;
+  ASSERT_TRUE(WriteManifestFile(securefs::LongPath(folder.Path()), TwoEntries()));
   std::vector<Entry> parsed;
   std::string error;
-  ASSERT_TRUE(ParseManifest(test::ReadTestFile(folder.File(L"manifest.json")), &parsed, &error)) << error;
+  ASSERT_TRUE(ParseManifest(kestrova::test::ReadBytes((folder / L"manifest.json")), &parsed, &error)) << error;
   ASSERT_EQ(parsed.size(), 2u);
   EXPECT_EQ(parsed[1].path, TwoEntries()[1].path);
   EXPECT_EQ(parsed[0].sha256, TwoEntries()[0].sha256);

@@ -3,13 +3,13 @@
 #include <gtest/gtest.h>
 
 #include "core/unique_handle_win32.h"
-#include "securefs/scratch_folder_win32.h"
+#include "support/scratch_folder_win32.h"
 
 namespace kestrova::securefs {
 namespace {
 
-using test::Exists;
-using test::ScratchFolder;
+using kestrova::test::Exists;
+using kestrova::test::ScratchFolder;
 
 // Holds a file open the way another program might: sharing read and write but not delete, so that nobody can
 // delete it (or even open it for deletion) while this lives.
@@ -25,7 +25,7 @@ WideString MakeChain(const WideString& root, unsigned levels) {
   WideString path = root;
   for (unsigned i = 0; i < levels; ++i) {
     path += L"\\d";
-    test::MakeFolder(path);
+    kestrova::test::MakeFolder(path);
   }
   return path;
 }
@@ -43,16 +43,16 @@ TEST(DeleteTreeByHandleTest, MissingPathCountsAsRemoved) {
 TEST(DeleteTreeByHandleTest, RemovesNestedTreeWithReadOnlyEntries) {
   ScratchFolder scratch;
   const WideString root = scratch / L"tree";
-  test::MakeFolder(root);
-  test::MakeFolder(root + L"\\a");
-  test::MakeFolder(root + L"\\a\\b");
-  test::MakeFolder(root + L"\\empty");
-  test::WriteTextFile(root + L"\\top.txt");
-  test::WriteTextFile(root + L"\\a\\ro.txt");
-  test::WriteTextFile(root + L"\\a\\b\\deep-ro.txt");
-  test::MakeReadOnly(root + L"\\a\\ro.txt");
-  test::MakeReadOnly(root + L"\\a\\b\\deep-ro.txt");
-  test::MakeReadOnly(root + L"\\a\\b");
+  kestrova::test::MakeFolder(root);
+  kestrova::test::MakeFolder(root + L"\\a");
+  kestrova::test::MakeFolder(root + L"\\a\\b");
+  kestrova::test::MakeFolder(root + L"\\empty");
+  kestrova::test::WriteTextFile(root + L"\\top.txt");
+  kestrova::test::WriteTextFile(root + L"\\a\\ro.txt");
+  kestrova::test::WriteTextFile(root + L"\\a\\b\\deep-ro.txt");
+  kestrova::test::MakeReadOnly(root + L"\\a\\ro.txt");
+  kestrova::test::MakeReadOnly(root + L"\\a\\b\\deep-ro.txt");
+  kestrova::test::MakeReadOnly(root + L"\\a\\b");
   DWORD code = 99;
   EXPECT_TRUE(DeleteTreeByHandle(root, code));
   EXPECT_EQ(code, 0u);
@@ -63,10 +63,10 @@ TEST(DeleteTreeByHandleTest, RemovesNestedTreeWithReadOnlyEntries) {
 TEST(DeleteTreeByHandleTest, RemovesAFolderWithManyEntriesOverSeveralListingBatches) {
   ScratchFolder scratch;
   const WideString root = scratch / L"wide";
-  test::MakeFolder(root);
+  kestrova::test::MakeFolder(root);
   // Each record takes about 104 bytes plus the name; 1500 long names need more than one 64 KiB batch.
   for (int i = 0; i < 1500; ++i) {
-    test::WriteTextFile(root + L"\\entry-with-a-rather-long-name-to-fill-the-listing-buffer-" + std::to_wstring(i));
+    kestrova::test::WriteTextFile(root + L"\\entry-with-a-rather-long-name-to-fill-the-listing-buffer-" + std::to_wstring(i));
   }
   DWORD code = 99;
   EXPECT_TRUE(DeleteTreeByHandle(root, code));
@@ -77,10 +77,10 @@ TEST(DeleteTreeByHandleTest, RemovesAFolderWithManyEntriesOverSeveralListingBatc
 TEST(DeleteTreeByHandleTest, RemovesAHundredNestedLevels) {
   ScratchFolder scratch;
   const WideString root = scratch / L"deep";
-  test::MakeFolder(root);
+  kestrova::test::MakeFolder(root);
   const WideString deepest = MakeChain(root, 100);
-  test::WriteTextFile(deepest + L"\\leaf.txt");
-  test::MakeReadOnly(deepest + L"\\leaf.txt");
+  kestrova::test::WriteTextFile(deepest + L"\\leaf.txt");
+  kestrova::test::MakeReadOnly(deepest + L"\\leaf.txt");
   DWORD code = 99;
   EXPECT_TRUE(DeleteTreeByHandle(root, code));
   EXPECT_EQ(code, 0u);
@@ -90,12 +90,12 @@ TEST(DeleteTreeByHandleTest, RemovesAHundredNestedLevels) {
 TEST(DeleteTreeByHandleTest, DeletesTheFirstNamedEntryBeforeAnyOther) {
   ScratchFolder scratch;
   const WideString root = scratch / L"tree";
-  test::MakeFolder(root);
-  test::WriteTextFile(root + L"\\a.txt");
-  test::WriteTextFile(root + L"\\b.txt");
+  kestrova::test::MakeFolder(root);
+  kestrova::test::WriteTextFile(root + L"\\a.txt");
+  kestrova::test::WriteTextFile(root + L"\\b.txt");
   // Named to come last in any sorted listing, so only its being named first can take it before the others.
-  test::MakeFolder(root + L"\\zz-marker");
-  test::WriteTextFile(root + L"\\zz-marker\\inside.txt");
+  kestrova::test::MakeFolder(root + L"\\zz-marker");
+  kestrova::test::WriteTextFile(root + L"\\zz-marker\\inside.txt");
   const FileHandle heldA = HoldWithoutDeleteSharing(root + L"\\a.txt");
   const FileHandle heldB = HoldWithoutDeleteSharing(root + L"\\b.txt");
   DWORD code = 0;
@@ -109,8 +109,8 @@ TEST(DeleteTreeByHandleTest, DeletesTheFirstNamedEntryBeforeAnyOther) {
 TEST(DeleteTreeByHandleTest, AnEntryHeldWithoutDeleteSharingStopsTheRemoval) {
   ScratchFolder scratch;
   const WideString root = scratch / L"tree";
-  test::MakeFolder(root);
-  test::WriteTextFile(root + L"\\only.txt");
+  kestrova::test::MakeFolder(root);
+  kestrova::test::WriteTextFile(root + L"\\only.txt");
   const FileHandle held = HoldWithoutDeleteSharing(root + L"\\only.txt");
   DWORD code = 0;
   EXPECT_FALSE(DeleteTreeByHandle(root, code));
@@ -122,8 +122,8 @@ TEST(DeleteTreeByHandleTest, AnEntryHeldWithoutDeleteSharingStopsTheRemoval) {
 TEST(DeleteTreeByHandleTest, AMissingFirstNameDoesNotStopTheRemoval) {
   ScratchFolder scratch;
   const WideString root = scratch / L"tree";
-  test::MakeFolder(root);
-  test::WriteTextFile(root + L"\\x.txt");
+  kestrova::test::MakeFolder(root);
+  kestrova::test::WriteTextFile(root + L"\\x.txt");
   DWORD code = 99;
   EXPECT_TRUE(DeleteTreeByHandle(root, code, L".complete"));
   EXPECT_EQ(code, 0u);
@@ -133,8 +133,8 @@ TEST(DeleteTreeByHandleTest, AMissingFirstNameDoesNotStopTheRemoval) {
 TEST(DeleteTreeByHandleTest, StopsAtTheDepthLimitKeepingWhatItDeleted) {
   ScratchFolder scratch;
   const WideString root = scratch / L"chain";
-  test::MakeFolder(root);
-  test::WriteTextFile(root + L"\\marker");
+  kestrova::test::MakeFolder(root);
+  kestrova::test::WriteTextFile(root + L"\\marker");
   const WideString deepest = MakeChain(root, kMaxDeleteDepth);
   DWORD code = 0;
   EXPECT_FALSE(DeleteTreeByHandle(root, code, L"marker"));
@@ -150,9 +150,9 @@ TEST(DeleteTreeByHandleTest, StopsAtTheDepthLimitKeepingWhatItDeleted) {
 TEST(DeleteTreeByHandleTest, RemovesAChainJustWithinTheLimitIncludingFilesBelowIt) {
   ScratchFolder scratch;
   const WideString root = scratch / L"chain";
-  test::MakeFolder(root);
+  kestrova::test::MakeFolder(root);
   const WideString deepest = MakeChain(root, kMaxDeleteDepth - 1);
-  test::WriteTextFile(deepest + L"\\file-at-the-limit");
+  kestrova::test::WriteTextFile(deepest + L"\\file-at-the-limit");
   DWORD code = 99;
   EXPECT_TRUE(DeleteTreeByHandle(root, code));
   EXPECT_EQ(code, 0u);
@@ -162,7 +162,7 @@ TEST(DeleteTreeByHandleTest, RemovesAChainJustWithinTheLimitIncludingFilesBelowI
 TEST(DeleteTreeByHandleTest, OpensARootHeldWithoutReadSharingWithoutListingAccess) {
   ScratchFolder scratch;
   const WideString file = scratch / L"file.txt";
-  test::WriteTextFile(file);
+  kestrova::test::WriteTextFile(file);
   {
     FileHandle held(CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -178,8 +178,8 @@ TEST(DeleteTreeByHandleTest, OpensARootHeldWithoutReadSharingWithoutListingAcces
 TEST(DeleteTreeByHandleTest, DeletesAnEntryHeldWithoutReadSharing) {
   ScratchFolder scratch;
   const WideString root = scratch / L"tree";
-  test::MakeFolder(root);
-  test::WriteTextFile(root + L"\\held.txt");
+  kestrova::test::MakeFolder(root);
+  kestrova::test::WriteTextFile(root + L"\\held.txt");
   DWORD code = 99;
   {
     FileHandle held(CreateFileW((root + L"\\held.txt").c_str(), GENERIC_READ, FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -195,8 +195,8 @@ TEST(DeleteTreeByHandleTest, DeletesAnEntryHeldWithoutReadSharing) {
 
 TEST(RemoveTreeTest, RemovesASingleFile) {
   ScratchFolder scratch;
-  test::WriteTextFile(scratch / L"single.txt");
-  test::MakeReadOnly(scratch / L"single.txt");
+  kestrova::test::WriteTextFile(scratch / L"single.txt");
+  kestrova::test::MakeReadOnly(scratch / L"single.txt");
   std::string text = "unchanged";
   EXPECT_TRUE(RemoveTree(scratch / L"single.txt", &text));
   EXPECT_EQ(text, "unchanged");
@@ -206,8 +206,8 @@ TEST(RemoveTreeTest, RemovesASingleFile) {
 TEST(RemoveTreeTest, NamesThePathAndTheCodeOnFailure) {
   ScratchFolder scratch;
   const WideString root = scratch / L"tree";
-  test::MakeFolder(root);
-  test::WriteTextFile(root + L"\\held.txt");
+  kestrova::test::MakeFolder(root);
+  kestrova::test::WriteTextFile(root + L"\\held.txt");
   const FileHandle held = HoldWithoutDeleteSharing(root + L"\\held.txt");
   std::string text;
   EXPECT_FALSE(RemoveTree(root, &text));
@@ -218,8 +218,8 @@ TEST(RemoveTreeTest, NamesThePathAndTheCodeOnFailure) {
 
 TEST(RemoveTreeTest, AcceptsTheLongPathForm) {
   ScratchFolder scratch;
-  test::MakeFolder(scratch / L"x");
-  test::WriteTextFile(scratch / L"x\\y.txt");
+  kestrova::test::MakeFolder(scratch / L"x");
+  kestrova::test::WriteTextFile(scratch / L"x\\y.txt");
   EXPECT_TRUE(RemoveTree(L"\\\\?\\" + scratch.Path() + L"\\x"));
   EXPECT_FALSE(Exists(scratch / L"x"));
 }

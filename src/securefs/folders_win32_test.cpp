@@ -3,13 +3,13 @@
 #include <gtest/gtest.h>
 
 #include "core/unique_handle_win32.h"
-#include "securefs/scratch_folder_win32.h"
+#include "support/scratch_folder_win32.h"
 
 namespace kestrova::securefs {
 namespace {
 
-using test::CapturedReports;
-using test::ScratchFolder;
+using kestrova::test::CapturedReports;
+using kestrova::test::ScratchFolder;
 
 constexpr char kAdminOnly[] = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 
@@ -17,18 +17,18 @@ using Entries = std::vector<std::pair<ReportLevel, std::string>>;
 
 TEST(CreateFolderTreeTest, CreatesEveryMissingLevel) {
   ScratchFolder scratch;
-  test::MakeFolder(scratch / L"a");
+  kestrova::test::MakeFolder(scratch / L"a");
   const WideString target = scratch / L"a\\b\\c";
   EXPECT_TRUE(CreateFolderTree(target));
-  EXPECT_TRUE(test::IsFolder(scratch / L"a\\b"));
-  EXPECT_TRUE(test::IsFolder(target));
+  EXPECT_TRUE(kestrova::test::IsFolder(scratch / L"a\\b"));
+  EXPECT_TRUE(kestrova::test::IsFolder(target));
   EXPECT_TRUE(CreateFolderTree(target)) << "an existing folder is success";
 }
 
 TEST(CreateFolderTreeTest, WorksOnTheLongPathForm) {
   ScratchFolder scratch;
   EXPECT_TRUE(CreateFolderTree(L"\\\\?\\" + scratch.Path() + L"\\x\\y"));
-  EXPECT_TRUE(test::IsFolder(scratch / L"x\\y"));
+  EXPECT_TRUE(kestrova::test::IsFolder(scratch / L"x\\y"));
 }
 
 TEST(CreateFolderTreeTest, ADriveRootCountsAsExistingInEveryForm) {
@@ -45,7 +45,7 @@ TEST(CreateFolderTreeTest, CreatesAFolderDirectlyUnderTheDriveRoot) {
   const WideString target = scratch / L"Corvella";
   EXPECT_TRUE(CreateFolderTree(L"\\\\?\\" + scratch.Path()));
   EXPECT_TRUE(CreateFolderTree(L"\\\\?\\" + target));
-  EXPECT_TRUE(test::IsFolder(target));
+  EXPECT_TRUE(kestrova::test::IsFolder(target));
 }
 
 TEST(CreateFolderWithSddlTest, CreatesAFolderDirectlyUnderTheDriveRootInTheLongPathForm) {
@@ -54,38 +54,38 @@ TEST(CreateFolderWithSddlTest, CreatesAFolderDirectlyUnderTheDriveRootInTheLongP
   const WideString name = L"kestrova-root-" + std::to_wstring(GetCurrentProcessId());
   const WideString target = L"C:\\" + name;
   EXPECT_TRUE(CreateFolderWithSddl(L"\\\\?\\" + target, kAdminOnly));
-  EXPECT_TRUE(test::IsFolder(target));
+  EXPECT_TRUE(kestrova::test::IsFolder(target));
   EXPECT_TRUE(CapturedReports::Entries().empty());
   RemoveDirectoryW(target.c_str());
 }
 
 TEST(CreateFolderTreeTest, FailsWhereALevelIsAFile) {
   ScratchFolder scratch;
-  test::WriteTextFile(scratch / L"a");
+  kestrova::test::WriteTextFile(scratch / L"a");
   EXPECT_FALSE(CreateFolderTree(scratch / L"a\\b\\c"));
-  EXPECT_FALSE(test::Exists(scratch / L"a\\b"));
+  EXPECT_FALSE(kestrova::test::Exists(scratch / L"a\\b"));
   EXPECT_FALSE(CreateFolderTree(scratch / L"a"));
 }
 
 TEST(UnlinkTest, RemovesAReadOnlyFileAndAFolder) {
   ScratchFolder scratch;
-  test::WriteTextFile(scratch / L"f");
-  test::MakeReadOnly(scratch / L"f");
+  kestrova::test::WriteTextFile(scratch / L"f");
+  kestrova::test::MakeReadOnly(scratch / L"f");
   EXPECT_TRUE(Unlink(scratch / L"f", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
-  EXPECT_FALSE(test::Exists(scratch / L"f"));
+  EXPECT_FALSE(kestrova::test::Exists(scratch / L"f"));
 
-  test::MakeFolder(scratch / L"d");
+  kestrova::test::MakeFolder(scratch / L"d");
   EXPECT_TRUE(Unlink(scratch / L"d", FILE_ATTRIBUTE_DIRECTORY));
-  EXPECT_FALSE(test::Exists(scratch / L"d"));
+  EXPECT_FALSE(kestrova::test::Exists(scratch / L"d"));
 }
 
 TEST(UnlinkTest, ChoosesTheCallByTheGivenAttributesAndLeavesTheErrorSet) {
   ScratchFolder scratch;
-  test::WriteTextFile(scratch / L"f");
+  kestrova::test::WriteTextFile(scratch / L"f");
   // Taken for a folder, a file is not removed: RemoveDirectoryW refuses it.
   EXPECT_FALSE(Unlink(scratch / L"f", FILE_ATTRIBUTE_DIRECTORY));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DIRECTORY));
-  EXPECT_TRUE(test::Exists(scratch / L"f"));
+  EXPECT_TRUE(kestrova::test::Exists(scratch / L"f"));
 
   EXPECT_FALSE(Unlink(scratch / L"missing", FILE_ATTRIBUTE_NORMAL));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
@@ -96,13 +96,13 @@ TEST(CreateFolderWithSddlTest, CreatesTheFolderAndMissingParents) {
   CapturedReports reports;
   const WideString target = scratch / L"p\\q";
   EXPECT_TRUE(CreateFolderWithSddl(target, kAdminOnly));
-  EXPECT_TRUE(test::IsFolder(target));
+  EXPECT_TRUE(kestrova::test::IsFolder(target));
   EXPECT_EQ(CapturedReports::Entries(), Entries{});
 }
 
 TEST(CreateFolderWithSddlTest, ReportsAnExistingFolder) {
   ScratchFolder scratch;
-  test::MakeFolder(scratch / L"exists");
+  kestrova::test::MakeFolder(scratch / L"exists");
   CapturedReports reports;
   EXPECT_FALSE(CreateFolderWithSddl(scratch / L"exists", kAdminOnly));
   const Entries expected{{kReportError, "could not create " + WideToUtf8(scratch / L"exists") + ": 183"}};
@@ -113,14 +113,14 @@ TEST(CreateFolderWithSddlTest, ReportsBadSddlAndCreatesNothing) {
   ScratchFolder scratch;
   CapturedReports reports;
   EXPECT_FALSE(CreateFolderWithSddl(scratch / L"new", "D:P(this is not SDDL"));
-  EXPECT_FALSE(test::Exists(scratch / L"new"));
+  EXPECT_FALSE(kestrova::test::Exists(scratch / L"new"));
   const Entries expected{{kReportError, "could not parse SDDL for " + WideToUtf8(scratch / L"new")}};
   EXPECT_EQ(CapturedReports::Entries(), expected);
 }
 
 TEST(CreateFolderWithSddlTest, FailsSilentlyWhenTheParentCannotBeMade) {
   ScratchFolder scratch;
-  test::WriteTextFile(scratch / L"file");
+  kestrova::test::WriteTextFile(scratch / L"file");
   CapturedReports reports;
   EXPECT_FALSE(CreateFolderWithSddl(scratch / L"file\\sub", kAdminOnly));
   EXPECT_EQ(CapturedReports::Entries(), Entries{});

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "securefs/scratch_folder_win32.h"
+#include "support/scratch_folder_win32.h"
 
 namespace kestrova::securefs {
 namespace {
@@ -50,7 +50,7 @@ TEST(LongPathTest, PrefixesPathsLongerThanMaxPath) {
 }
 
 TEST(LongPathTest, MakesRelativePathsAbsoluteAgainstTheCurrentDirectory) {
-  test::ScratchFolder scratch;
+  kestrova::test::ScratchFolder scratch;
   CurrentDirectoryScope scope(scratch.Path());
   EXPECT_EQ(LongPath(L"name.txt"), L"\\\\?\\" + scratch.Path() + L"\\name.txt");
   EXPECT_EQ(DisplayPath(LongPath(L"sub\\..\\other")), scratch.Path() + L"\\other");
@@ -65,7 +65,7 @@ TEST(ParentFolderOfTest, GivesTheFolderPartOfTheAbsolutePath) {
 }
 
 TEST(ParentFolderOfTest, BareNameGivesTheCurrentDirectory) {
-  test::ScratchFolder scratch;
+  kestrova::test::ScratchFolder scratch;
   CurrentDirectoryScope scope(scratch.Path());
   EXPECT_EQ(ParentFolderOf(L"file.txt"), scratch.Path());
 }

@@ -10,15 +10,15 @@
 #include <thread>
 
 #include "securefs/recreate_folder_win32.h"
-#include "securefs/scratch_folder_win32.h"
+#include "support/scratch_folder_win32.h"
 #include "securefs/secure_folders.h"
 #include "securefs/trust_evaluation.h"
 
 namespace kestrova::securefs {
 namespace {
 
-using test::CapturedReports;
-using test::ScratchFolder;
+using kestrova::test::CapturedReports;
+using kestrova::test::ScratchFolder;
 using Reports = std::vector<std::pair<ReportLevel, std::string>>;
 
 std::vector<WideString> NamesIn(const WideString& folder) {
@@ -86,11 +86,11 @@ class LockHolderThread {
 class RecreateOnDiskTest : public ::testing::Test {
  protected:
   RecreateOnDiskTest() : folder_(scratch_ / L"f") {
-    test::MakeFolder(folder_);
-    test::WriteTextFile(folder_ + L"\\a.txt", "alpha");
-    test::MakeFolder(folder_ + L"\\b");
-    test::WriteTextFile(folder_ + L"\\b\\inner.txt", "inner");
-    test::WriteTextFile(folder_ + L"\\c.log", "gamma");
+    kestrova::test::MakeFolder(folder_);
+    kestrova::test::WriteTextFile(folder_ + L"\\a.txt", "alpha");
+    kestrova::test::MakeFolder(folder_ + L"\\b");
+    kestrova::test::WriteTextFile(folder_ + L"\\b\\inner.txt", "inner");
+    kestrova::test::WriteTextFile(folder_ + L"\\c.log", "gamma");
   }
   void ExpectContentInPlace() {
     EXPECT_EQ(NamesIn(folder_), (std::vector<WideString>{L"a.txt", L"b", L"c.log"}));
@@ -179,7 +179,7 @@ TEST_F(RecreateOnDiskTest, TakeBackCreatesAMissingFolder) {
   const WideString missing = scratch_ / L"missing";
   const std::string shown = WideToUtf8(missing);
   EXPECT_FALSE(TakeBackFolder(missing));
-  EXPECT_TRUE(test::IsFolder(missing));
+  EXPECT_TRUE(kestrova::test::IsFolder(missing));
   const std::string verdict = CheckFolder(missing);
   EXPECT_EQ(CapturedReports::Entries(),
             (Reports{{kReportWarning, shown + " is not admin-only (" + verdict + "); taking it back"},
@@ -189,7 +189,7 @@ TEST_F(RecreateOnDiskTest, TakeBackCreatesAMissingFolder) {
 
 TEST_F(RecreateOnDiskTest, TakeBackLeavesAFileAlone) {
   const WideString file = scratch_ / L"file";
-  test::WriteTextFile(file, "keep");
+  kestrova::test::WriteTextFile(file, "keep");
   const std::string shown = WideToUtf8(file);
   const std::string verdict = CheckFolder(file);
   ASSERT_NE(verdict.find("is not a directory"), std::string::npos) << verdict;
@@ -202,7 +202,7 @@ TEST_F(RecreateOnDiskTest, TakeBackLeavesAFileAlone) {
 
 TEST_F(RecreateOnDiskTest, AFileInThePlaceOfTheFolderIsRefusedAndNothingIsMade) {
   const WideString file = scratch_ / L"file";
-  test::WriteTextFile(file, "keep");
+  kestrova::test::WriteTextFile(file, "keep");
   EXPECT_FALSE(RecreateAdminOnly(file));
   EXPECT_EQ(CapturedReports::Entries(),
             (Reports{{kReportWarning,
@@ -234,9 +234,9 @@ TEST(RecreateShapesTest, AFolderDirectlyUnderTheDriveRootWithNonAsciiEntries) {
   CapturedReports reports;
   ScratchFolder root(L"C:\\");
   const WideString& folder = root.Path();
-  test::WriteTextFile(folder + L"\\Gr\u00fc\u00dfe.txt", "gruesse");
-  test::MakeFolder(folder + L"\\\u65e5\u672c\u8a9e");
-  test::WriteTextFile(folder + L"\\\u65e5\u672c\u8a9e\\\u03a9mega.log", "omega");
+  kestrova::test::WriteTextFile(folder + L"\\Gr\u00fc\u00dfe.txt", "gruesse");
+  kestrova::test::MakeFolder(folder + L"\\\u65e5\u672c\u8a9e");
+  kestrova::test::WriteTextFile(folder + L"\\\u65e5\u672c\u8a9e\\\u03a9mega.log", "omega");
   FILE_ID_INFO before{};
   ASSERT_TRUE(FileIdOf(folder, before));
   ASSERT_TRUE(RecreateAdminOnly(folder));
@@ -255,9 +255,9 @@ TEST(RecreateShapesTest, AFolderDeeperThanMaxPath) {
   WideString folder = scratch.Path();
   while (folder.size() < 300) {
     folder += L"\\" + WideString(40, L'd');
-    test::MakeFolder(folder);
+    kestrova::test::MakeFolder(folder);
   }
-  test::WriteTextFile(folder + L"\\" + WideString(100, L'e') + L".txt", "deep");
+  kestrova::test::WriteTextFile(folder + L"\\" + WideString(100, L'e') + L".txt", "deep");
   ASSERT_TRUE(RecreateAdminOnly(folder));
   EXPECT_EQ(CapturedReports::Entries(),
             (Reports{{kReportInfo, WideToUtf8(folder) + " recreated admin-only with its 1 entries moved over"}}));
@@ -315,7 +315,7 @@ class SubstitutingOps : public IRecreateFileOps {
     renameError = MoveFileExW((L"\\\\?\\" + path_).c_str(), (L"\\\\?\\" + away_).c_str(), 0) ? ERROR_SUCCESS
                                                                                               : GetLastError();
     if (!CreateDirectoryW((L"\\\\?\\" + path_).c_str(), nullptr)) return;
-    test::WriteTextFile(path_ + L"\\marker.txt", "marker");
+    kestrova::test::WriteTextFile(path_ + L"\\marker.txt", "marker");
     planted = FileIdOf(path_, substitute);
   }
 
@@ -342,7 +342,7 @@ class RenameTargetCheckingOps : public IRecreateFileOps {
   bool CreateNew(const WideString& path) override { return real_.CreateNew(path); }
   bool ListEntries(FolderRole folder, std::vector<WideString>& names, uint32_t& error) override {
     const bool listed = real_.ListEntries(folder, names, error);
-    if (++listings_ == 1) test::WriteTextFile(oldAt_ + L"\\late.txt", "late");
+    if (++listings_ == 1) kestrova::test::WriteTextFile(oldAt_ + L"\\late.txt", "late");
     return listed;
   }
   // Checked right after the move: the real operations hold the target folder at the end of the move as they held
@@ -428,11 +428,11 @@ TEST(RecreateSubstitutionTest, AFolderPutInPlaceAtAnyStepIsNeverFilledOrEmptied)
     const WideString suffix = L"1-" + std::to_wstring(step);
     const WideString fresh = path + L".new-" + suffix;
     const WideString aside = path + L".old-" + suffix;
-    test::MakeFolder(path);
-    test::WriteTextFile(path + L"\\a.txt", "alpha");
-    test::MakeFolder(path + L"\\b");
-    test::WriteTextFile(path + L"\\b\\inner.txt", "inner");
-    test::WriteTextFile(path + L"\\c.log", "gamma");
+    kestrova::test::MakeFolder(path);
+    kestrova::test::WriteTextFile(path + L"\\a.txt", "alpha");
+    kestrova::test::MakeFolder(path + L"\\b");
+    kestrova::test::WriteTextFile(path + L"\\b\\inner.txt", "inner");
+    kestrova::test::WriteTextFile(path + L"\\c.log", "gamma");
     FILE_ID_INFO original{};
     ASSERT_TRUE(FileIdOf(path, original));
 
@@ -494,11 +494,11 @@ TEST(RecreateSubstitutionTest, AFolderPutInPlaceAtAnyStepIsNeverFilledOrEmptied)
       EXPECT_FALSE(SameObject(now, original)) << run;
       EXPECT_EQ(NamesIn(scratch.Path()), (std::vector<WideString>{L"f"})) << run;
     }
-    EXPECT_FALSE(test::Exists(away)) << run;
+    EXPECT_FALSE(kestrova::test::Exists(away)) << run;
     for (const auto& [name, content] : entries) {
       std::vector<WideString> holders;
       for (const WideString& folder : {path, fresh, aside}) {
-        if (test::Exists(folder + L"\\" + name)) holders.push_back(folder);
+        if (kestrova::test::Exists(folder + L"\\" + name)) holders.push_back(folder);
       }
       ASSERT_EQ(holders.size(), 1u) << run << ": " << WideToUtf8(name) << " is in " << holders.size() << " folders";
       EXPECT_TRUE(holders[0] == path || NamedInReports(holders[0]))

@@ -2,15 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include "securefs/scratch_folder_win32.h"
+#include "support/scratch_folder_win32.h"
 #include "securefs/secure_create_win32.h"
 #include "securefs/trust_evaluation.h"
 
 namespace kestrova::securefs {
 namespace {
 
-using test::CapturedReports;
-using test::ScratchFolder;
+using kestrova::test::CapturedReports;
+using kestrova::test::ScratchFolder;
 using Reports = std::vector<std::pair<ReportLevel, std::string>>;
 
 constexpr char kWineOwnerVerdict[] = "owner S-1-5-21-0-0-0-1000 is not SYSTEM, Administrators or TrustedInstaller";
@@ -55,33 +55,33 @@ TEST_F(SecureCreateFolderTest, RefusesBelowAFolderThatIsNotAdminOnly) {
   EXPECT_EQ(CapturedReports::Entries(),
             (Reports{{kReportError, WideToUtf8(path) + " cannot be secured: a folder above it is not admin-only: " +
                                         verdict}}));
-  EXPECT_FALSE(test::Exists(scratch_ / L"missing")) << "nothing is created below an unsafe folder";
+  EXPECT_FALSE(kestrova::test::Exists(scratch_ / L"missing")) << "nothing is created below an unsafe folder";
 }
 
 TEST_F(SecureCreateFolderTest, CreatesAMissingFolderAndItsParents) {
   const WideString path = scratch_ / L"a\\b\\updates";
   EXPECT_TRUE(SecureCreateFolderWith(path, &AdminOnlyJudge));
   EXPECT_TRUE(CapturedReports::Entries().empty());
-  EXPECT_TRUE(test::IsFolder(path));
+  EXPECT_TRUE(kestrova::test::IsFolder(path));
   EXPECT_EQ(JudgedModes(), (std::vector<WalkMode>{WalkMode::MissingAllowed, WalkMode::ExistingOnly}));
 }
 
 TEST_F(SecureCreateFolderTest, RecreatesAnExistingFolderThatAStrangerOwns) {
   // Under Wine the owner of every folder is the Wine user, never an administrator principal.
   const WideString path = scratch_ / L"updates";
-  test::MakeFolder(path);
-  test::WriteTextFile(path + L"\\planted.ps1");
+  kestrova::test::MakeFolder(path);
+  kestrova::test::WriteTextFile(path + L"\\planted.ps1");
   ASSERT_FALSE(IsOwnedByAdmins(path));
   EXPECT_TRUE(SecureCreateFolderWith(path, &AdminOnlyJudge));
   EXPECT_EQ(CapturedReports::Entries(),
             (Reports{{kReportWarning, WideToUtf8(path) + " is not owned by SYSTEM or Administrators; recreating it"}}));
-  EXPECT_TRUE(test::IsFolder(path));
-  EXPECT_FALSE(test::Exists(path + L"\\planted.ps1"));
+  EXPECT_TRUE(kestrova::test::IsFolder(path));
+  EXPECT_FALSE(kestrova::test::Exists(path + L"\\planted.ps1"));
 }
 
 TEST_F(SecureCreateFolderTest, AFileInThePlaceIsNotReplaced) {
   const WideString path = scratch_ / L"updates";
-  test::WriteTextFile(path, "keep");
+  kestrova::test::WriteTextFile(path, "keep");
   EXPECT_FALSE(SecureCreateFolderWith(path, &AdminOnlyJudge));
   EXPECT_EQ(CapturedReports::Entries(), (Reports{{kReportError, "could not create " + WideToUtf8(path) + ": 183"}}));
   EXPECT_EQ(ReadText(path), "keep");
@@ -94,8 +94,8 @@ TEST_F(SecureCreateFolderTest, JudgesTheParentAgainOnceItExists) {
   EXPECT_EQ(CapturedReports::Entries(),
             (Reports{{kReportError, WideToUtf8(path) + " cannot be secured: a folder above it is not admin-only: " +
                                         WideToUtf8(parent) + ": planted"}}));
-  EXPECT_TRUE(test::IsFolder(parent)) << "missing parents are created between the two judgements";
-  EXPECT_FALSE(test::Exists(path));
+  EXPECT_TRUE(kestrova::test::IsFolder(parent)) << "missing parents are created between the two judgements";
+  EXPECT_FALSE(kestrova::test::Exists(path));
 }
 
 TEST_F(SecureCreateFolderTest, TheParentIsFoundByPathSyntax) {
@@ -139,8 +139,8 @@ class SwappingSteps : public SecureCreateSteps {
       opened_ = IdentityOf(opened.get());
       swapped_ = MoveFileExW((L"\\\\?\\" + path_).c_str(), (L"\\\\?\\" + path_ + L".moved").c_str(), 0) != FALSE;
       EXPECT_TRUE(swapped_) << GetLastError();
-      test::MakeFolder(path_);
-      test::WriteTextFile(path_ + L"\\marker.txt", "the other user's");
+      kestrova::test::MakeFolder(path_);
+      kestrova::test::WriteTextFile(path_ + L"\\marker.txt", "the other user's");
     }
     return opened;
   }
@@ -164,7 +164,7 @@ class SwappingSteps : public SecureCreateSteps {
 
 TEST_F(SecureCreateFolderTest, TheOwnerIsReadFromAndTheDescriptorWrittenToTheFolderThatWasOpened) {
   const WideString path = scratch_ / L"updates";
-  test::MakeFolder(path);
+  kestrova::test::MakeFolder(path);
   const auto original = IdentityOf(path);
   SwappingSteps steps(path);
   EXPECT_TRUE(SecureCreateFolderWith(path, steps));
@@ -195,7 +195,7 @@ TEST_F(SecureCreateFolderTest, NeverRemovesAProfileOrSystemFolderItTakesForAStra
   EXPECT_EQ(CapturedReports::Entries(),
             (Reports{{kReportWarning, shown + " is not owned by SYSTEM or Administrators; recreating it"},
                      {kReportError, "not removing " + shown + ": it is a system folder or holds one"}}));
-  EXPECT_TRUE(test::IsFolder(scratch_.Path())) << "the profile and the scratch folder in it are still there";
+  EXPECT_TRUE(kestrova::test::IsFolder(scratch_.Path())) << "the profile and the scratch folder in it are still there";
 }
 
 TEST(SecureUpdatesFolderTest, RefusesDrivesSystemFoldersProfilesAndDevicePathsBeforeTouchingAnything) {
@@ -216,8 +216,8 @@ TEST(SecureUpdatesFolderTest, RefusesDrivesSystemFoldersProfilesAndDevicePathsBe
     EXPECT_EQ(CapturedReports::Entries(),
               (Reports{{kReportError, WideToUtf8(updates) + " cannot be the updates folder: " + reason}}));
   }
-  EXPECT_FALSE(test::Exists(L"C:\\logs"));
-  EXPECT_FALSE(test::Exists(L"C:\\windows\\logs\\payload.log"));
+  EXPECT_FALSE(kestrova::test::Exists(L"C:\\logs"));
+  EXPECT_FALSE(kestrova::test::Exists(L"C:\\windows\\logs\\payload.log"));
 }
 
 TEST(IsOwnedByAdminsTest, TheWineUserIsNoAdministratorPrincipal) {
@@ -241,7 +241,7 @@ TEST(RepairInPlaceTest, RefusesAFile) {
   ScratchFolder scratch;
   CapturedReports reports;
   const WideString file = scratch / L"file";
-  test::WriteTextFile(file);
+  kestrova::test::WriteTextFile(file);
   EXPECT_FALSE(RepairInPlace(file));
   EXPECT_EQ(CapturedReports::Entries(),
             (Reports{{kReportError, WideToUtf8(file) + " is no longer a plain directory; not repairing it"}}));
@@ -307,7 +307,7 @@ TEST(SecureUpdatesParentTest, AFolderFromTheCommandLineNeedsNothing) {
 }
 
 TEST(SecureUpdatesParentTest, TheDefaultFolderInAnyCaseHasItsMakersFolderJudged) {
-  const bool makerExisted = test::Exists(L"C:\\ProgramData\\Kestrova");
+  const bool makerExisted = kestrova::test::Exists(L"C:\\ProgramData\\Kestrova");
   const std::string verdict = CheckPathAndParents(L"C:\\ProgramData", WalkMode::ExistingOnly);
   ASSERT_EQ(verdict, std::string("C:\\: ") + kWineOwnerVerdict);
   const Reports expected{
@@ -320,7 +320,7 @@ TEST(SecureUpdatesParentTest, TheDefaultFolderInAnyCaseHasItsMakersFolderJudged)
     EXPECT_FALSE(SecureUpdatesParent(updates));
     EXPECT_EQ(CapturedReports::Entries(), expected) << WideToUtf8(updates);
   }
-  EXPECT_EQ(test::Exists(L"C:\\ProgramData\\Kestrova"), makerExisted) << "nothing is touched below an unsafe folder";
+  EXPECT_EQ(kestrova::test::Exists(L"C:\\ProgramData\\Kestrova"), makerExisted) << "nothing is touched below an unsafe folder";
 }
 
 }  // namespace

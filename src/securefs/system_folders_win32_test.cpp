@@ -4,12 +4,12 @@
 
 #include <gtest/gtest.h>
 
-#include "securefs/scratch_folder_win32.h"
+#include "support/scratch_folder_win32.h"
 
 namespace kestrova::securefs {
 namespace {
 
-using test::ScratchFolder;
+using kestrova::test::ScratchFolder;
 
 TEST(IsSystemFolderTest, KnownFoldersAndTheFoldersAboveThemAreSystemFolders) {
   const wchar_t* folders[] = {L"C:\\windows",      L"C:\\WINDOWS\\",      L"c:\\windows\\system32",

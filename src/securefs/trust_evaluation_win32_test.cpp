@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "securefs/canonical_path.h"
-#include "securefs/scratch_folder_win32.h"
+#include "support/scratch_folder_win32.h"
 #include "securefs/trust_reader_win32.h"
 
 // Under Wine every entry is owned by the Wine user S-1-5-21-0-0-0-1000, which is not a trusted owner, so every real
@@ -14,9 +14,9 @@
 namespace kestrova::securefs {
 namespace {
 
-using test::MakeFolder;
-using test::ScratchFolder;
-using test::WriteTextFile;
+using kestrova::test::MakeFolder;
+using kestrova::test::ScratchFolder;
+using kestrova::test::WriteTextFile;
 
 const std::string kWineOwnerVerdict = ": owner S-1-5-21-0-0-0-1000 is not SYSTEM, Administrators or TrustedInstaller";
 const WalkMode kAllModes[] = {WalkMode::ExistingOnly, WalkMode::MissingAllowed, WalkMode::MissingJudged};

@@ -1,12 +1,14 @@
-// Test support for the Windows tests of this folder: a fresh scratch folder below the temporary folder of the Wine
-// prefix's C: drive for each test, removed afterwards by its own plain recursion (not by the removal under test),
-// files written and probed, and a report sink that records what the code under test reports.
+// Test support for the Windows tests of every folder: a fresh scratch folder for each test (below the temporary
+// folder unless a base is given, so also directly under a drive root), removed afterwards by its own plain recursion
+// rather than by any removal under test; whole files written, read and probed by long path; and a report sink that
+// records what the code under test reports. Test code only.
 #pragma once
 
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,7 +17,7 @@
 #include "core/text.h"
 #include "core/unique_handle_win32.h"
 
-namespace kestrova::securefs::test {
+namespace kestrova::test {
 
 inline void RemoveForCleanup(const WideString& longPath) {
   const DWORD attributes = GetFileAttributesW(longPath.c_str());
@@ -62,6 +64,45 @@ inline void MakeReadOnly(const WideString& path) {
   ASSERT_TRUE(SetFileAttributesW((L"\\\\?\\" + path).c_str(), FILE_ATTRIBUTE_READONLY));
 }
 
+// The long-path form of an absolute test path, "/" turned into "\\"; a path already in that form stays as it is.
+inline WideString LongForm(WideString path) {
+  if (path.compare(0, 4, L"\\\\?\\") == 0) return path;
+  for (wchar_t& c : path) {
+    if (c == L'/') c = L'\\';
+  }
+  return L"\\\\?\\" + path;
+}
+
+// Writes `bytes` to the file, replacing an old one; false when that fails.
+inline bool WriteBytes(const WideString& path, const std::string& bytes) {
+  FileHandle file(CreateFileW(LongForm(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 30));
+    DWORD written = 0;
+    if (!WriteFile(file.get(), bytes.data() + done, chunk, &written, nullptr) || written == 0) return false;
+    done += written;
+  }
+  return true;
+}
+
+// The whole content of a file, or "<unreadable>" when it cannot be opened.
+inline std::string ReadBytes(const WideString& path) {
+  FileHandle file(CreateFileW(LongForm(path).c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                              nullptr));
+  if (!file) return "<unreadable>";
+  std::string bytes;
+  std::vector<char> buffer(1 << 20);
+  DWORD got = 0;
+  while (ReadFile(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr) && got > 0) {
+    bytes.append(buffer.data(), got);
+  }
+  return bytes;
+}
+
 // A fresh, empty folder named after the running test, removed with everything in it when the test ends.
 class ScratchFolder {
  public:
@@ -76,7 +117,7 @@ class ScratchFolder {
     static unsigned counter = 0;
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     const std::string name = info != nullptr ? info->name() : "scratch";
-    path_ = parent + L"kestrova-securefs-" + Utf8ToWide(name) + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+    path_ = parent + L"kestrova-test-" + Utf8ToWide(name) + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
             std::to_wstring(++counter);
     RemoveForCleanup(L"\\\\?\\" + path_);
     created_ = CreateDirectoryW(path_.c_str(), nullptr) != FALSE;
@@ -115,4 +156,4 @@ class CapturedReports {
   ReportSink previous_;
 };
 
-}  // namespace kestrova::securefs::test
+}  // namespace kestrova::test

@@ -1,0 +1,31 @@
+#include "appdirswap/cleanup.h"
+
+#include "core/log.h"
+#include "securefs/delete_tree.h"
+#include "securefs/paths.h"
+
+namespace kestrova::appdirswap {
+
+bool RemoveGcItem(const GcItem& item, uint32_t& error) {
+  DWORD code = 0;
+  // The marker goes first: a removal cut short leaves a folder that the next pass sees as incomplete, never one that
+  // still reads complete with half of its files gone.
+  const bool removed =
+      securefs::DeleteTreeByHandle(ToLongPathForm(item.path), code, item.entry_only ? WideView() : WideView(kMarkerName));
+  error = removed ? 0 : code;
+  return removed;
+}
+
+bool RemoveAndLog(const GcItem& item) {
+  uint32_t error = 0;
+  const bool removed = RemoveGcItem(item, error);
+  const std::string shown = WideToUtf8(securefs::DisplayPath(item.path));
+  if (removed) {
+    LogInfo("swap: removed %s (%s)", shown.c_str(), item.reason);
+  } else {
+    LogWarn("swap: could not remove %s (%s): %u", shown.c_str(), item.reason, error);
+  }
+  return removed;
+}
+
+}  // namespace kestrova::appdirswap
