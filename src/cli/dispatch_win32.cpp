@@ -5,6 +5,7 @@
 #include "appdirswap/repair.h"
 #include "appdirswap/staging_paths.h"
 #include "cli/install_folder_guard.h"
+#include "cli/run_context.h"
 #include "cli/run_log.h"
 #include "core/log.h"
 #include "drivers/commands.h"
@@ -14,6 +15,7 @@
 #include "payload/commands.h"
 #include "securefs/delete_tree.h"
 #include "securefs/paths.h"
+#include "securefs/secure_folders.h"
 #include "securefs/system_folders.h"
 
 namespace kestrova {
@@ -28,6 +30,25 @@ WideString FolderOption(const Options& options, const char* name) {
 int NotBuiltYet(const Options& options) {
   LogError("%s: not built yet", options.command.c_str());
   return kExitFailure;
+}
+
+// The recovery task's removal before uninstall. The recovery subsystem is not in this build yet: the step says so
+// and uninstall goes on, as it would after any outcome of the removal.
+int UnregisterRecoveryTask() {
+  LogWarn("recovery: not built yet; the recovery task is not removed");
+  return kExitSuccess;
+}
+
+// The machine's recovery task and port exclusion go first, and only for the machine's own state location.
+int Uninstall(const Options& options) {
+  const WideString appdir = FolderOption(options, "--appdir");
+  if (appdir.empty()) return kExitUsage;
+  const StateLocation state = ResolveStateLocation(options);
+  if (!state.current_user) {
+    UnregisterRecoveryTask();
+    machine::ReleasePorts(state);
+  }
+  return machine::Uninstall(state, appdir, ResolveUpdatesFolder(options, securefs::DefaultUpdatesFolder()));
 }
 
 // The archive named by --from-file, or by --db and --row; logs "<command>: <reason>" when it cannot be opened.
@@ -133,7 +154,8 @@ int Dispatch(const Options& options) {
     if (appdir.empty()) return kExitUsage;
     return appdirswap::RunRepair(appdir);
   }
-  if (command == "swap" || command == "uninstall") {
+  if (command == "uninstall") return Uninstall(options);
+  if (command == "swap") {
     if (needsFolder("--appdir")) return kExitUsage;
     return NotBuiltYet(options);
   }
