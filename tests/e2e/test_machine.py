@@ -162,6 +162,19 @@ def test_record_managed_writes_dwords_under_the_update_key(test_key):
     assert reg_value(update, "ManagedInstall") == ("REG_DWORD", "0x0")
 
 
+@pytest.mark.parametrize("options, managed, auto_update", [
+    (["--uilevel", "2"], "0x1", None),
+    (["--uilevel", "2", "--autoupdate", "1"], "0x0", "0x1"),
+    (["--uilevel", "5", "--autoupdate", "0"], "0x0", "0x0"),
+])
+def test_record_managed_examples_of_the_installer(test_key, options, managed, auto_update):
+    update = f"HKCU\\{test_key}\\Update"
+    reg("add", update, "/v", "InstallAutoUpdate", "/t", "REG_DWORD", "/d", "7", "/f")
+    assert run_exe("record-managed", "--state-root", "hkcu", "--state-key", test_key, *options).code == 0
+    assert reg_value(update, "ManagedInstall") == ("REG_DWORD", managed)
+    assert reg_value(update, "InstallAutoUpdate") == (("REG_DWORD", auto_update) if auto_update else None)
+
+
 def test_record_managed_with_an_empty_state_key_writes_nothing():
     run = run_exe("record-managed", "--state-root", "hkcu", "--state-key", "", "--uilevel", "2")
     assert run.code == 0
