@@ -13,6 +13,7 @@
 #include "machine/commands.h"
 #include "payload/archive_source.h"
 #include "payload/commands.h"
+#include "recovery/recovery.h"
 #include "securefs/delete_tree.h"
 #include "securefs/paths.h"
 #include "securefs/secure_folders.h"
@@ -32,20 +33,13 @@ int NotBuiltYet(const Options& options) {
   return kExitFailure;
 }
 
-// The recovery task's removal before uninstall. The recovery subsystem is not in this build yet: the step says so
-// and uninstall goes on, as it would after any outcome of the removal.
-int UnregisterRecoveryTask() {
-  LogWarn("recovery: not built yet; the recovery task is not removed");
-  return kExitSuccess;
-}
-
 // The machine's recovery task and port exclusion go first, and only for the machine's own state location.
 int Uninstall(const Options& options) {
   const WideString appdir = FolderOption(options, "--appdir");
   if (appdir.empty()) return kExitUsage;
   const StateLocation state = ResolveStateLocation(options);
   if (!state.current_user) {
-    UnregisterRecoveryTask();
+    recovery::UnregisterRecovery();
     machine::ReleasePorts(state);
   }
   return machine::Uninstall(state, appdir, ResolveUpdatesFolder(options, securefs::DefaultUpdatesFolder()));
@@ -161,7 +155,9 @@ int Dispatch(const Options& options) {
   }
   if (command == "register-recovery") {
     if (lacks("--script")) return kExitUsage;
-    return NotBuiltYet(options);
+    return recovery::RegisterRecovery(options.GetOptionWide("--script"),
+                                      ResolveUpdatesFolder(options, securefs::DefaultUpdatesFolder()),
+                                      ResolvePolicyLocation(options));
   }
   if (command == "install-vdd") {
     if (lacks("--inf-dir")) return kExitUsage;
@@ -176,6 +172,7 @@ int Dispatch(const Options& options) {
     if (lacks("--cer")) return kExitUsage;
     return drivers::InstallCert(options.GetOptionWide("--cer"));
   }
+  if (command == "unregister-recovery") return recovery::UnregisterRecovery();
   if (command == "reserve-ports") return machine::ReservePorts(StateLocation{});
   if (command == "release-ports") return machine::ReleasePorts(ResolveStateLocation(options));
   if (command == "record-managed") {
@@ -183,7 +180,6 @@ int Dispatch(const Options& options) {
                                   options.GetOption("--autoupdate"), options.GetOption("--reinstall"),
                                   options.GetOption("--selfupdate"));
   }
-  if (command == "unregister-recovery") return NotBuiltYet(options);
   return kExitUsage;
 }
 

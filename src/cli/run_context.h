@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cli/options.h"
+#include "core/policy_location.h"
 
 namespace kestrova {
 
@@ -13,12 +14,6 @@ namespace kestrova {
 struct StateLocation {
   bool current_user = false;
   std::string key = "SOFTWARE\\Kestrova\\Corvella";
-};
-
-// Where administrators set the recovery policy; an empty key means the recovery task's default key.
-struct PolicyLocation {
-  bool current_user = false;
-  WideString key;
 };
 
 // --state-root compared exactly with "hkcu"; --state-key when present, even empty.

@@ -9,6 +9,7 @@
 #include <combaseapi.h>
 #include <compressapi.h>
 #include <msi.h>
+#include <oleauto.h>
 #include <setupapi.h>
 #include <wincrypt.h>
 
@@ -85,6 +86,12 @@ struct InfTraits {
 inline void CloseCertStore(HCERTSTORE store) { CertCloseStore(store, 0); }
 inline void CloseBCryptProvider(BCRYPT_ALG_HANDLE provider) { BCryptCloseAlgorithmProvider(provider, 0); }
 inline void FreeTaskMemory(PWSTR text) { CoTaskMemFree(text); }
+template <typename Interface>
+struct ComTraits {
+  using Type = Interface*;
+  static Type Invalid() { return nullptr; }
+  static void Close(Type value) { value->Release(); }
+};
 }  // namespace detail
 
 // Files and directories opened with CreateFileW (INVALID_HANDLE_VALUE when empty).
@@ -111,5 +118,58 @@ using BCryptHash = UniqueResource<detail::SimpleTraits<BCRYPT_HASH_HANDLE, BCryp
 // Windows Compression API handles (users link cabinet).
 using CompressorHandle = UniqueResource<detail::SimpleTraits<COMPRESSOR_HANDLE, CloseCompressor, 0>>;
 using DecompressorHandle = UniqueResource<detail::SimpleTraits<DECOMPRESSOR_HANDLE, CloseDecompressor, 0>>;
+// A COM interface pointer, released once (users link ole32). Fill it with reinterpret_cast<void**>(p.put()) where a
+// call wants void**.
+template <typename Interface>
+using ComPtr = UniqueResource<detail::ComTraits<Interface>>;
+// A BSTR allocated for or by us (SysAllocString; users link oleaut32). An empty owner is also the null BSTR.
+using Bstr = UniqueResource<detail::SimpleTraits<BSTR, SysFreeString, 0>>;
+
+// A VARIANT that starts empty (VT_EMPTY) and is cleared, with whatever it holds, when the scope ends. COM methods
+// take VARIANTs by value without owning them, so get() is passed and this keeps the ownership.
+class UniqueVariant {
+ public:
+  UniqueVariant() { VariantInit(&value_); }
+  // Holds the text as a BSTR; stays empty (VT_EMPTY) when the text cannot be allocated.
+  explicit UniqueVariant(const wchar_t* text) : UniqueVariant() {
+    value_.bstrVal = SysAllocString(text);
+    if (value_.bstrVal != nullptr) value_.vt = VT_BSTR;
+  }
+  UniqueVariant(const UniqueVariant&) = delete;
+  UniqueVariant& operator=(const UniqueVariant&) = delete;
+  ~UniqueVariant() {
+    const DWORD saved = GetLastError();
+    VariantClear(&value_);
+    SetLastError(saved);
+  }
+
+  const VARIANT& get() const { return value_; }
+  VARIANT* put() {
+    VariantClear(&value_);
+    return &value_;
+  }
+
+ private:
+  VARIANT value_;
+};
+
+// CoInitializeEx for the calling thread while the scope lives, CoUninitialize at its end when the call succeeded
+// (S_FALSE, already initialised in the same model, included). RPC_E_CHANGED_MODE means COM is usable in the model the
+// caller chose earlier; it is left to that caller and not uninitialised here.
+class ComApartment {
+ public:
+  explicit ComApartment(DWORD model) : result_(CoInitializeEx(nullptr, model)) {}
+  ComApartment(const ComApartment&) = delete;
+  ComApartment& operator=(const ComApartment&) = delete;
+  ~ComApartment() {
+    if (SUCCEEDED(result_)) CoUninitialize();
+  }
+
+  HRESULT Result() const { return result_; }
+  bool Usable() const { return SUCCEEDED(result_) || result_ == RPC_E_CHANGED_MODE; }
+
+ private:
+  HRESULT result_;
+};
 
 }  // namespace kestrova
