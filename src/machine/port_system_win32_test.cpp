@@ -109,24 +109,6 @@ TEST_F(NetshPortsTest, AnExclusionNotAddedByCorvellaSurvivesRelease) {
   EXPECT_EQ(netsh.Calls().size(), 1u);  // the one listing of reserve-ports; release asked nothing
 }
 
-TEST_F(NetshPortsTest, ExitCodesForAFailedListingAndForDynamicReservations) {
-  kestrova::test::FakeSystemTool netsh(L"netsh", "exit=1\nout=The requested operation requires elevation.\\r\\n");
-  {
-    kestrova::test::LogCapture log;
-    EXPECT_EQ(ReservePorts(state_.location), 1);
-    const Lines lines = log.Lines();
-    const Lines tail(lines.end() - 2, lines.end());
-    EXPECT_EQ(tail, (Lines{"INFO   netsh: The requested operation requires elevation.",
-                           "ERROR ports: netsh could not list the port exclusions (exit 1)"}));
-  }
-  Write(L"table.txt", Table("     50900       50994\r\n     50995       51094\r\n"));
-  netsh.SetScript(StatefulScript());
-  EXPECT_EQ(ReservePorts(state_.location), 5);
-  Write(L"table.txt", Table("     50900       50994\r\n"));
-  EXPECT_EQ(ReservePorts(state_.location), 5);
-  EXPECT_EQ(state_.Read("", L"PortReservation").type, static_cast<DWORD>(REG_NONE));
-}
-
 TEST_F(NetshPortsTest, AnAddThatDoesNotTakeExits1) {
   Write(L"table.txt", Table(""));
   Write(L"added.txt", Table(""));

@@ -136,14 +136,9 @@ def test_reserve_ports_exit_codes_for_dynamic_reservations_and_a_failed_listing(
     assert reg_value(MACHINE_KEY, "PortReservation") is None
 
 
-def test_record_managed_writes_dwords_under_the_update_key(test_key):
+def test_record_managed_silent_levels_invalid_choices_and_a_reinstall(test_key):
     update = f"HKCU\\{test_key}\\Update"
-    run = run_exe("record-managed", "--state-root", "hkcu", "--state-key", test_key, "--uilevel", "2",
-                  "--autoupdate", "1")
-    assert run.code == 0
-    assert reg_value(update, "ManagedInstall") == ("REG_DWORD", "0x0")
-    assert reg_value(update, "InstallAutoUpdate") == ("REG_DWORD", "0x1")
-
+    reg("add", update, "/v", "InstallAutoUpdate", "/t", "REG_DWORD", "/d", "1", "/f")
     run = run_exe("record-managed", "--state-root", "hkcu", "--state-key", test_key, "--uilevel", "34",
                   "--autoupdate", "yes")
     assert with_prefix(run, "managed: ") == [
@@ -158,7 +153,8 @@ def test_record_managed_writes_dwords_under_the_update_key(test_key):
 
     run = run_exe("record-managed", "--state-root", "hkcu", "--state-key", test_key, "--uilevel", "2",
                   "--reinstall", "ALL")
-    assert with_prefix(run, "managed: ") == ["managed: repair or self-update; keeping ManagedInstall and InstallAutoUpdate"]
+    assert with_prefix(run, "managed: ") == [
+        "managed: repair or self-update; keeping ManagedInstall and InstallAutoUpdate"]
     assert reg_value(update, "ManagedInstall") == ("REG_DWORD", "0x0")
 
 
