@@ -10,6 +10,7 @@
 #include "core/log.h"
 #include "drivers/commands.h"
 #include "drivers/vdd_rules.h"
+#include "machine/commands.h"
 #include "payload/archive_source.h"
 #include "payload/commands.h"
 #include "recovery/recovery.h"
@@ -30,6 +31,18 @@ WideString FolderOption(const Options& options, const char* name) {
 int NotBuiltYet(const Options& options) {
   LogError("%s: not built yet", options.command.c_str());
   return kExitFailure;
+}
+
+// The machine's recovery task and port exclusion go first, and only for the machine's own state location.
+int Uninstall(const Options& options) {
+  const WideString appdir = FolderOption(options, "--appdir");
+  if (appdir.empty()) return kExitUsage;
+  const StateLocation state = ResolveStateLocation(options);
+  if (!state.current_user) {
+    recovery::UnregisterRecovery();
+    machine::ReleasePorts(state);
+  }
+  return machine::Uninstall(state, appdir, ResolveUpdatesFolder(options, securefs::DefaultUpdatesFolder()));
 }
 
 // The archive named by --from-file, or by --db and --row; logs "<command>: <reason>" when it cannot be opened.
@@ -135,7 +148,8 @@ int Dispatch(const Options& options) {
     if (appdir.empty()) return kExitUsage;
     return appdirswap::RunRepair(appdir);
   }
-  if (command == "swap" || command == "uninstall") {
+  if (command == "uninstall") return Uninstall(options);
+  if (command == "swap") {
     if (needsFolder("--appdir")) return kExitUsage;
     return NotBuiltYet(options);
   }
@@ -159,8 +173,12 @@ int Dispatch(const Options& options) {
     return drivers::InstallCert(options.GetOptionWide("--cer"));
   }
   if (command == "unregister-recovery") return recovery::UnregisterRecovery();
-  if (command == "reserve-ports" || command == "release-ports" || command == "record-managed") {
-    return NotBuiltYet(options);
+  if (command == "reserve-ports") return machine::ReservePorts(StateLocation{});
+  if (command == "release-ports") return machine::ReleasePorts(ResolveStateLocation(options));
+  if (command == "record-managed") {
+    return machine::RecordManaged(ResolveStateLocation(options), options.GetOption("--uilevel"),
+                                  options.GetOption("--autoupdate"), options.GetOption("--reinstall"),
+                                  options.GetOption("--selfupdate"));
   }
   return kExitUsage;
 }
