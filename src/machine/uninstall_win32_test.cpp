@@ -5,6 +5,7 @@
 #include "core/log.h"
 #include "machine/commands.h"
 #include "machine/state_key_test_support_win32.h"
+#include "support/log_capture_win32.h"
 #include "support/scratch_folder_win32.h"
 
 namespace kestrova::machine {
@@ -17,30 +18,6 @@ using kestrova::test::ScratchFolder;
 using kestrova::test::WriteTextFile;
 
 const wchar_t* const kSuffixes[] = {L".staging.partial", L".staging", L".lkg", L".rejected", L".updateui"};
-
-// The log's messages as "LEVEL message" while it lives.
-class LogLines {
- public:
-  explicit LogLines(const ScratchFolder& scratch) : path_(scratch / L"run.log") {
-    SetLogFile(CreateFileW(path_.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           nullptr, CREATE_ALWAYS, 0, nullptr));
-  }
-  ~LogLines() { SetLogFile(INVALID_HANDLE_VALUE); }
-  Lines Get() const {
-    Lines lines;
-    const std::string text = kestrova::test::ReadBytes(path_);
-    size_t start = 0;
-    for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
-      const std::string line = text.substr(start, end - start);
-      const size_t levelAt = line.find(' ') + 1;
-      lines.push_back(line.substr(levelAt, line.find(' ', levelAt) - levelAt) + " " + line.substr(line.find("] ") + 2));
-    }
-    return lines;
-  }
-
- private:
-  WideString path_;
-};
 
 // An APPDIR directly under C:\ (ParseAppdir wants a drive path) with a file in each sibling, all removed
 // afterwards whatever the test left.
@@ -87,9 +64,9 @@ class UninstallTest : public testing::Test {
 TEST_F(UninstallTest, RemovesTheFamilyTheUpdatesFolderAndTheUpdateKey) {
   family_.Create(true);
   const std::string shown = WideToUtf8(family_.Path());
-  LogLines log(scratch_);
+  kestrova::test::LogCapture log;
   EXPECT_EQ(Uninstall(state_.location, family_.Path() + L"\\", updates_), 0);
-  EXPECT_EQ(log.Get(),
+  EXPECT_EQ(log.Lines(),
             (Lines{"INFO uninstall: removed " + shown + ".staging.partial",
                    "INFO uninstall: removed " + shown + ".staging", "INFO uninstall: removed " + shown + ".lkg",
                    "INFO uninstall: removed " + shown + ".rejected", "INFO uninstall: removed " + shown + ".updateui",
@@ -102,18 +79,18 @@ TEST_F(UninstallTest, RemovesTheFamilyTheUpdatesFolderAndTheUpdateKey) {
   EXPECT_EQ(state_.Read("", L"PortReservation").number, 1u);
 
   // A second run finds nothing and says nothing.
-  LogLines again(scratch_);
+  kestrova::test::LogCapture again;
   EXPECT_EQ(Uninstall(state_.location, family_.Path(), updates_), 0);
-  EXPECT_TRUE(again.Get().empty());
+  EXPECT_TRUE(again.Lines().empty());
 }
 
 TEST_F(UninstallTest, AnAppDirWithoutManifestStaysWithAWarning) {
   family_.Create(false);
-  LogLines log(scratch_);
+  kestrova::test::LogCapture log;
   EXPECT_EQ(Uninstall(state_.location, family_.Path(), updates_), 0);
   EXPECT_TRUE(Exists(family_.Path() + L"\\Corvella.exe"));
   for (const wchar_t* suffix : kSuffixes) EXPECT_FALSE(Exists(family_.Path() + suffix));
-  const Lines lines = log.Get();
+  const Lines lines = log.Lines();
   ASSERT_EQ(lines.size(), 7u);
   EXPECT_EQ(lines[5], "WARN uninstall: leaving " + WideToUtf8(family_.Path()) +
                           ", which has no manifest.json or is a system folder");
@@ -145,34 +122,34 @@ TEST_F(UninstallTest, ProgramFilesAsAppDirKeepsItButRemovesItsSiblings) {
   const WideString sibling = L"C:\\Program Files.staging";
   MakeFolder(sibling);
   WriteTextFile(L"C:\\Program Files\\manifest.json", "{}");
-  LogLines log(scratch_);
+  kestrova::test::LogCapture log;
   EXPECT_EQ(Uninstall(state_.location, L"C:\\Program Files", updates_), 0);
   EXPECT_FALSE(Exists(sibling));
   EXPECT_TRUE(Exists(L"C:\\Program Files\\manifest.json"));
   DeleteFileW(L"C:\\Program Files\\manifest.json");
-  const Lines lines = log.Get();
+  const Lines lines = log.Lines();
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines[0], "INFO uninstall: removed C:\\Program Files.staging");
   EXPECT_EQ(lines[1], "WARN uninstall: leaving C:\\Program Files, which has no manifest.json or is a system folder");
 }
 
 TEST_F(UninstallTest, ADriveRootAsAppDirRemovesNothingBesideIt) {
-  LogLines log(scratch_);
+  kestrova::test::LogCapture log;
   EXPECT_EQ(Uninstall(state_.location, L"C:\\", L""), 0);
   EXPECT_TRUE(Exists(L"C:\\windows"));
-  EXPECT_EQ(log.Get(), (Lines{"WARN uninstall: C:\\ is not an install folder path; no folders beside it are removed",
+  EXPECT_EQ(log.Lines(), (Lines{"WARN uninstall: C:\\ is not an install folder path; no folders beside it are removed",
                               "WARN uninstall: leaving C:\\, which has no manifest.json or is a system folder"}));
   EXPECT_TRUE(Exists(updates_));  // an empty updates folder names nothing to remove
 }
 
 TEST_F(UninstallTest, AnUpdatesFolderThatIsADriveRootOrASystemFolderIsRefused) {
   family_.Create(true);
-  LogLines log(scratch_);
+  kestrova::test::LogCapture log;
   EXPECT_EQ(Uninstall(state_.location, family_.Path(), L"C:\\"), 0);
   EXPECT_EQ(Uninstall(state_.location, family_.Path(), L"C:\\ProgramData"), 0);
   EXPECT_TRUE(Exists(L"C:\\windows"));
   EXPECT_TRUE(Exists(L"C:\\ProgramData"));
-  const Lines lines = log.Get();
+  const Lines lines = log.Lines();
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines[lines.size() - 2], "ERROR uninstall: refusing to remove C:\\: it is a drive root");
   EXPECT_EQ(lines.back(), "ERROR uninstall: refusing to remove C:\\ProgramData: it is a system folder or holds one");
@@ -189,9 +166,9 @@ TEST_F(UninstallTest, AnEmptyStateKeyLeavesTheRegistryAlone) {
   StateLocation empty;
   empty.current_user = true;
   empty.key.clear();
-  LogLines log(scratch_);
+  kestrova::test::LogCapture log;
   EXPECT_EQ(Uninstall(empty, family_.Path(), updates_), 0);
-  EXPECT_EQ(log.Get().back(), "WARN uninstall: the state key is empty; leaving the registry alone");
+  EXPECT_EQ(log.Lines().back(), "WARN uninstall: the state key is empty; leaving the registry alone");
   EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Update", 0, KEY_READ | KEY_WOW64_64KEY, &root), ERROR_SUCCESS);
   RegCloseKey(root);
   RegDeleteTreeW(HKEY_CURRENT_USER, L"Update");

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "support/scratch_folder_win32.h"
+
 namespace kestrova::test {
 
 inline std::wstring SystemFolderW() {
@@ -24,27 +26,6 @@ inline std::string NarrowUtf8(const std::wstring& wide) {
   std::string out(n, '\0');
   WideCharToMultiByte(CP_UTF8, 0, wide.data(), (int)wide.size(), out.data(), n, nullptr, nullptr);
   return out;
-}
-
-inline bool WriteBytes(const std::wstring& path, const std::string& bytes) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD wrote = 0;
-  const BOOL ok = WriteFile(file, bytes.data(), (DWORD)bytes.size(), &wrote, nullptr);
-  CloseHandle(file);
-  return ok && wrote == bytes.size();
-}
-
-inline std::string ReadBytes(const std::wstring& path) {
-  std::string data;
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return data;
-  char buffer[65536];
-  DWORD got = 0;
-  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) data.append(buffer, got);
-  CloseHandle(file);
-  return data;
 }
 
 // The FakeTool program the build made: build/windows/tests/faketool, found from this test program's own place
@@ -85,6 +66,7 @@ class FakeSystemTool {
   // Every command line the tool received, in order.
   std::vector<std::string> Calls() const {
     std::vector<std::string> calls;
+    if (!Exists(base_ + L".calls")) return calls;  // never started
     const std::string text = ReadBytes(base_ + L".calls");
     size_t start = 0;
     for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {

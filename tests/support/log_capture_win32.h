@@ -17,7 +17,9 @@ class LogCapture {
   LogCapture() {
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
-    path_ = std::wstring(temp) + L"kestrova-log-capture-" + std::to_wstring(GetCurrentProcessId()) + L".log";
+    static unsigned counter = 0;
+    path_ = std::wstring(temp) + L"kestrova-log-capture-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+            std::to_wstring(++counter) + L".log";
     SetLogFile(CreateFileW(path_.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                            nullptr, CREATE_ALWAYS, 0, nullptr));
   }
