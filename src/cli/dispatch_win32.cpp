@@ -3,6 +3,8 @@
 #include <cstdio>
 
 #include "appdirswap/repair.h"
+#include "appdirswap/staging_commands.h"
+#include "appdirswap/swap.h"
 #include "appdirswap/staging_paths.h"
 #include "cli/install_folder_guard.h"
 #include "cli/run_log.h"
@@ -39,6 +41,13 @@ std::unique_ptr<payload::ByteSource> OpenSource(const Options& options) {
   auto source = payload::OpenArchiveSource(location, &error);
   if (!source) LogError("%s: %s", options.command.c_str(), error.c_str());
   return source;
+}
+
+// What stage reads from its command line: the archive options, as OpenSource reads them, and --reinstall.
+appdirswap::StageRequest StageRequestOf(const Options& options) {
+  return {{options.HasOption("--from-file"), options.GetOptionWide("--from-file"), options.HasOption("--db"),
+           options.GetOptionWide("--db"), options.HasOption("--row"), options.GetOptionWide("--row")},
+          options.GetOption("--reinstall")};
 }
 
 // --hwid when given, even empty; the product's own device otherwise.
@@ -113,14 +122,15 @@ int Dispatch(const Options& options) {
   }
   if (command == "rollback") return Rollback(options);
   if (command == "stage") {
-    if (needsFolder("--appdir") || lacks("--db") || lacks("--row")) return kExitUsage;
-    return NotBuiltYet(options);
+    const WideString appdir = FolderOption(options, "--appdir");
+    if (appdir.empty() || lacks("--db") || lacks("--row")) return kExitUsage;
+    return appdirswap::Stage(StageRequestOf(options), appdir, GuardInstallFolder);
   }
   if (command == "commit-staging") {
     const WideString appdir = FolderOption(options, "--appdir");
     if (appdir.empty()) return kExitUsage;
     if (!GuardInstallFolder("commit-staging", appdir)) return kExitFailure;
-    return NotBuiltYet(options);
+    return appdirswap::CommitStaging(appdir, options.GetOption("--version"));
   }
   if (command == "check-appdir") {
     const WideString appdir = FolderOption(options, "--appdir");
@@ -132,7 +142,12 @@ int Dispatch(const Options& options) {
     if (appdir.empty()) return kExitUsage;
     return appdirswap::RunRepair(appdir);
   }
-  if (command == "swap" || command == "uninstall") {
+  if (command == "swap") {
+    const WideString appdir = FolderOption(options, "--appdir");
+    if (appdir.empty()) return kExitUsage;
+    return appdirswap::Swap::Run(appdir);
+  }
+  if (command == "uninstall") {
     if (needsFolder("--appdir")) return kExitUsage;
     return NotBuiltYet(options);
   }
