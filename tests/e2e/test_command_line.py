@@ -69,10 +69,10 @@ def test_missing_required_options_give_exit_2(tool, scratch):
 
 
 def test_commands_not_in_this_build_fail_visibly(tool, scratch):
-    run = tool("swap", "--appdir", scratch.win_path("app"))
+    run = tool("unregister-recovery")
     assert run.code == 1
-    assert "swap: not built yet" in run.messages()
-    assert re.search(LOG_LINE.replace("(INFO |WARN |ERROR)", "ERROR") + "swap: not built yet", run.stdout)
+    assert "unregister-recovery: not built yet" in run.messages()
+    assert re.search(LOG_LINE.replace("(INFO |WARN |ERROR)", "ERROR") + "unregister-recovery: not built yet", run.stdout)
 
 
 def test_log_file_is_appended_with_crlf_lines(tool, scratch):
