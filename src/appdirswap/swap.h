@@ -54,8 +54,11 @@ void SwapRenames(IFileSystem& fs, const RetryBudgets& budgets, SwapResult& resul
 #ifdef _WIN32
 namespace Swap {
 // The swap command: PlanAndSwap with a Win32FileSystem, 10000 ms budgets, VerifyAndLog, RemoveAndLog and
-// CorvellaRunningCheck, then the lines of FormatSwapLog. Always 0: the result is told in the log only.
+// CorvellaRunningCheck, then LogReport. Always 0: the result is told in the log only.
 int Run(const WideString& appdir);
+
+// Writes the lines of FormatSwapLog (swap_log.h) with LogInfo, LogWarn and LogError.
+void LogReport(const SwapReport& report, const WideString& appdir);
 }  // namespace Swap
 #endif
 

@@ -12,7 +12,11 @@ int Run(const WideString& appdir) {
   Win32FileSystem fs;
   SwapHooks hooks;
   hooks.corvella_running = CorvellaRunningCheck;
-  const SwapReport report = PlanAndSwap(appdir, fs, hooks, VerifyAndLog, RemoveAndLog, RetryBudgets{});
+  LogReport(PlanAndSwap(appdir, fs, hooks, VerifyAndLog, RemoveAndLog, RetryBudgets{}), appdir);
+  return 0;
+}
+
+void LogReport(const SwapReport& report, const WideString& appdir) {
   for (const SwapLogLine& line : FormatSwapLog(report, appdir)) {
     if (line.level == kReportError) {
       LogError("%s", line.text.c_str());
@@ -22,7 +26,6 @@ int Run(const WideString& appdir) {
       LogInfo("%s", line.text.c_str());
     }
   }
-  return 0;
 }
 
 }  // namespace kestrova::appdirswap::Swap

@@ -3,6 +3,8 @@
 // owner of the folders above APPDIR, as it must.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -133,6 +135,116 @@ TEST(SwapOnRealFoldersTest, AFileHeldOpenDuringTheFirstRenameHoldsTheSwap) {
   EXPECT_EQ(test::ReadText(family + L"\\.complete"), "1.0.0");
   EXPECT_EQ(test::ReadText(family + L".staging\\.complete"), "2.0.0");
   EXPECT_FALSE(test::Exists(family + L".lkg"));
+}
+
+// The log of a swap, its times replaced by <t>: the verifier's seconds and the renames' milliseconds.
+std::vector<std::string> WithoutTimes(const std::vector<std::string>& lines) {
+  std::vector<std::string> out;
+  for (const std::string& line : lines) {
+    out.push_back(std::regex_replace(std::regex_replace(line, std::regex(" in [0-9]+\\.[0-9]s: "), " in <t>s: "),
+                                     std::regex(" attempt\\(s\\), [0-9]+ ms,"), " attempt(s), <t> ms,"));
+  }
+  return out;
+}
+
+TEST(SwapOnRealFoldersTest, TheEdgeCasesLineByLine) {
+  const struct {
+    const char* label;
+    std::function<void(const DriveRootFamily&)> setup;
+    std::vector<std::string> log;  // "<level> <message>" with X for APPDIR
+    const char* appdir;             // APPDIR's marker afterwards
+    const char* active_version;     // ActiveVersion afterwards
+  } rows[] = {
+      {"a damaged staged tree and no .lkg",
+       [](const DriveRootFamily& family) {
+         test::WriteVersionTree(family.appdir(), test::VersionFiles("1.0.0"), "1.0.0");
+         test::WriteVersionTree(family + L".staging", test::VersionFiles("2.0.0"), "2.0.0");
+         test::RemoveForCleanup(ToLongPathForm(family + L".staging\\bin\\core.dll"));
+         test::WriteTextFile(family + L".staging\\bin\\core.dll", "short");
+       },
+       {"INFO swap: verified 2 files of X.staging in <t>s: 0 missing, 1 damaged; first: bin/core.dll",
+        "INFO swap: removed X.staging (staging_failed_verification)",
+        "INFO swap: APPDIR complete (1.0.0), staging complete (2.0.0), .lkg absent (), .rejected absent",
+        "ERROR swap: refused, refusal staging_not_verified, hold none; the staged tree was deleted, a repair "
+        "(msiexec /fa) re-stages it"},
+       "1.0.0", "0.0.1"},
+      {"a staging without marker",
+       [](const DriveRootFamily& family) {
+         test::WriteVersionTree(family.appdir(), test::VersionFiles("1.0.0"), "1.0.0");
+         test::WriteVersionTree(family + L".staging", test::VersionFiles("2.0.0"), "");
+       },
+       {"INFO swap: removed X.staging (staging_without_marker)",
+        "INFO swap: APPDIR complete (1.0.0), staging incomplete (), .lkg absent (), .rejected absent",
+        "INFO swap: nothing, refusal none, hold none; leaving the staging dir for Dovrecat"},
+       "1.0.0", "0.0.1"},
+      {"APPDIR missing beside a usable staging and .lkg",
+       [](const DriveRootFamily& family) {
+         test::WriteVersionTree(family + L".staging", test::VersionFiles("2.0.0"), "2.0.0");
+         test::WriteVersionTree(family + L".lkg", test::VersionFiles("0.9.0"), "0.9.0");
+       },
+       {"INFO swap: verified 2 files of X.staging in <t>s: 0 missing, 0 damaged",
+        "INFO swap: APPDIR absent (), staging complete (2.0.0), .lkg complete (0.9.0), .rejected absent",
+        "INFO swap: rename X.staging -> X: ok after 1 attempt(s), <t> ms, last error 0",
+        "INFO swap: repaired_forward, refusal none, hold none; APPDIR is now version 2.0.0 (ActiveVersion written)"},
+       "2.0.0", "2.0.0"},
+      {"a marker whose version does not parse",
+       [](const DriveRootFamily& family) {
+         test::WriteVersionTree(family.appdir(), test::VersionFiles("1.0.0"), "1.0.0");
+         test::WriteVersionTree(family + L".staging", test::VersionFiles("2.0.0"), "2.0.0.0.0");
+       },
+       {"INFO swap: verified 2 files of X.staging in <t>s: 0 missing, 0 damaged",
+        "INFO swap: APPDIR complete (1.0.0), staging complete (), .lkg absent (), .rejected absent",
+        "INFO swap: rename X -> X.lkg: ok after 1 attempt(s), <t> ms, last error 0",
+        "INFO swap: rename X.staging -> X: ok after 1 attempt(s), <t> ms, last error 0",
+        "INFO swap: swapped, refusal none, hold none; APPDIR is now version  (ActiveVersion NOT written)"},
+       "2.0.0.0.0", "0.0.1"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.label);
+    DriveRootFamily family(L"C:\\CorvellaEdge");
+    Win32FileSystem real;
+    ASSERT_TRUE(real.WriteActiveVersion(L"0.0.1"));
+    row.setup(family);
+    test::AdminOwnedDecorator fs(real);
+    std::vector<std::string> logged;
+    {
+      kestrova::test::LogCapture log;
+      Swap::LogReport(PlanAndSwap(family.appdir(), fs, {}, VerifyAndLog, RemoveAndLog, RetryBudgets{}),
+                      family.appdir());
+      logged = WithoutTimes(log.Lines());
+    }
+    std::vector<std::string> expected;
+    const std::string shown = WideToUtf8(family.appdir());
+    for (std::string line : row.log) {
+      for (size_t at = line.find('X'); at != std::string::npos; at = line.find('X', at + shown.size())) {
+        line.replace(at, 1, shown);
+      }
+      expected.push_back(line);
+    }
+    EXPECT_EQ(logged, expected);
+    EXPECT_EQ(test::ReadText(family + L"\\.complete"), row.appdir);
+    EXPECT_EQ(WideToUtf8(test::ReadActiveVersion()), row.active_version);
+  }
+}
+
+TEST(SwapOnRealFoldersTest, TheLockHeldElsewhereDuringTheCleanUp) {
+  DriveRootFamily family(L"C:\\CorvellaEdge");
+  test::WriteVersionTree(family.appdir(), test::VersionFiles("1.0.0"), "1.0.0");
+  test::WriteVersionTree(family + L".staging", test::VersionFiles("2.0.0"), "2.0.0");
+  test::MakeFolder(family + L".staging.partial");
+  Win32FileSystem real;
+  test::AdminOwnedDecorator fs(real);
+  HoldingProcess holder(L"lock", family + L".swap.lock");
+  ASSERT_TRUE(holder.Holding());
+  kestrova::test::LogCapture log;
+  Swap::LogReport(PlanAndSwap(family.appdir(), fs, {}, VerifyAndLog, RemoveAndLog, RetryBudgets{}), family.appdir());
+  EXPECT_EQ(log.Lines(),
+            (std::vector<std::string>{
+                "INFO swap: APPDIR complete (1.0.0), staging complete (2.0.0), .lkg absent (), .rejected absent",
+                "INFO swap: lock_held; leaving the staging dir for Dovrecat"}));
+  EXPECT_EQ(holder.Release(), 0u);
+  EXPECT_TRUE(test::Exists(family + L".staging.partial"));
+  EXPECT_EQ(test::ReadText(family + L".staging\\.complete"), "2.0.0");
 }
 
 TEST(SwapCommandTest, UnderWineTheOwnerOfTheDriveRootStopsTheSwap) {
