@@ -64,11 +64,12 @@ std::vector<SwapLogLine> FormatSwapLog(const SwapReport& report, WideView appdir
       break;
   }
   lines.push_back({kReportInfo, StateLine(report.snapshot)});
-  if (report.gate != SwapGate::None) {
+  if (report.gate == SwapGate::InstallRunning || report.gate == SwapGate::LockHeld) {
     lines.push_back({kReportInfo, std::string("swap: ") + SwapGateName(report.gate) +
                                       "; leaving the staging dir for Dovrecat"});
     return lines;
   }
+  if (report.gate != SwapGate::None) return lines;
   if (!report.unsafe_parent_reason.empty()) {
     lines.push_back({kReportError, "swap: SECURITY: a folder above APPDIR is not admin-only (" +
                                        report.unsafe_parent_reason + "); " +

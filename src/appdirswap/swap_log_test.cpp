@@ -128,6 +128,12 @@ TEST(FormatSwapLogTest, EveryGateAndOutcomeLineByLine) {
   }
 }
 
+TEST(FormatSwapLogTest, AGateOutsideTheTableShowsOnlyTheState) {
+  SwapReport report = RunSwap("cca");
+  report.gate = static_cast<SwapGate>(6);
+  EXPECT_EQ(Lines(report), std::vector<std::string>{kNormalState});
+}
+
 TEST(FormatSwapLogTest, AnUnusablePathIsShownAsItWasGiven) {
   ScriptedFileSystem fs;
   for (const wchar_t* appdir : {L"C:\\", L"\\\\?\\C:\\a\\\\b", L"", L"Corvella"}) {
