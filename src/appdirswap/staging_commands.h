@@ -32,9 +32,9 @@ struct StageRequest {
 // logged why.
 using InstallFolderGuardFn = std::function<bool(const char* command, const WideString& folder)>;
 
-// The stage command, for an APPDIR already cleaned up by the command line. Exit 1 when the guard refuses, when the
-// payload cannot be opened, or when a stale .staging cannot be deleted; 0 when a reinstall found APPDIR healthy;
-// otherwise the exit code of the extraction into PartialStagingPath(appdir).
+// The stage command, for an APPDIR already cleaned up by the command line. Exit 1 when the guard refuses (a missing
+// guard refuses too), when the payload cannot be opened, or when a stale .staging cannot be deleted; 0 when a
+// reinstall found APPDIR healthy; otherwise the exit code of the extraction into PartialStagingPath(appdir).
 int Stage(const StageRequest& request, const WideString& appdir, const InstallFolderGuardFn& guard);
 
 // The commit-staging command (its guard has run): the version is checked, written as the marker into

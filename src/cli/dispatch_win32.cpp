@@ -4,8 +4,8 @@
 
 #include "appdirswap/repair.h"
 #include "appdirswap/staging_commands.h"
-#include "appdirswap/swap.h"
 #include "appdirswap/staging_paths.h"
+#include "appdirswap/swap.h"
 #include "cli/install_folder_guard.h"
 #include "cli/run_log.h"
 #include "core/log.h"
@@ -31,23 +31,19 @@ int NotBuiltYet(const Options& options) {
   return kExitFailure;
 }
 
-// The archive named by --from-file, or by --db and --row; logs "<command>: <reason>" when it cannot be opened.
-std::unique_ptr<payload::ByteSource> OpenSource(const Options& options) {
-  const payload::ArchiveLocation location{
-      options.HasOption("--from-file"), options.GetOptionWide("--from-file"),
-      options.HasOption("--db"),        options.GetOptionWide("--db"),
-      options.HasOption("--row"),       options.GetOptionWide("--row")};
-  std::string error;
-  auto source = payload::OpenArchiveSource(location, &error);
-  if (!source) LogError("%s: %s", options.command.c_str(), error.c_str());
-  return source;
+// The archive options as given: --from-file, or --db and --row.
+payload::ArchiveLocation ArchiveLocationOf(const Options& options) {
+  return {options.HasOption("--from-file"), options.GetOptionWide("--from-file"),
+          options.HasOption("--db"),        options.GetOptionWide("--db"),
+          options.HasOption("--row"),       options.GetOptionWide("--row")};
 }
 
-// What stage reads from its command line: the archive options, as OpenSource reads them, and --reinstall.
-appdirswap::StageRequest StageRequestOf(const Options& options) {
-  return {{options.HasOption("--from-file"), options.GetOptionWide("--from-file"), options.HasOption("--db"),
-           options.GetOptionWide("--db"), options.HasOption("--row"), options.GetOptionWide("--row")},
-          options.GetOption("--reinstall")};
+// The archive named by --from-file, or by --db and --row; logs "<command>: <reason>" when it cannot be opened.
+std::unique_ptr<payload::ByteSource> OpenSource(const Options& options) {
+  std::string error;
+  auto source = payload::OpenArchiveSource(ArchiveLocationOf(options), &error);
+  if (!source) LogError("%s: %s", options.command.c_str(), error.c_str());
+  return source;
 }
 
 // --hwid when given, even empty; the product's own device otherwise.
@@ -124,7 +120,8 @@ int Dispatch(const Options& options) {
   if (command == "stage") {
     const WideString appdir = FolderOption(options, "--appdir");
     if (appdir.empty() || lacks("--db") || lacks("--row")) return kExitUsage;
-    return appdirswap::Stage(StageRequestOf(options), appdir, GuardInstallFolder);
+    return appdirswap::Stage({ArchiveLocationOf(options), options.GetOption("--reinstall")}, appdir,
+                             GuardInstallFolder);
   }
   if (command == "commit-staging") {
     const WideString appdir = FolderOption(options, "--appdir");
