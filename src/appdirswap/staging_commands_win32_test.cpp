@@ -119,13 +119,16 @@ TEST(StageAndCommitTest, AReinstallStagesOnlyForADamagedOrMissingAppdir) {
   ASSERT_TRUE(installed) << error;
   ASSERT_EQ(payload::RunExtract(*installed, family.appdir()), 0);
   {
-    // Healthy and nothing staged: nothing to do, no lock.
+    // Healthy and nothing staged: nothing to do, and no lock is needed for it (another holder does not matter).
+    HoldingProcess holder(L"lock", family + L".swap.lock");
+    ASSERT_TRUE(holder.Holding());
     kestrova::test::LogCapture log;
     EXPECT_EQ(Stage(FromFile(archive, "ALL"), family.appdir(), guard.Fn()), 0);
     const std::vector<std::string> lines = log.Lines();
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back(), "INFO stage: repair found " + shown + " healthy; nothing to stage");
     EXPECT_FALSE(test::Exists(family + L".staging.partial"));
+    EXPECT_EQ(holder.Release(), 0u);
   }
   {
     // Healthy with an older staging waiting: it goes, under the lock.
