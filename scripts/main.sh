@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The main job: builds KestrovaPayload.exe and runs the road of an install under Wine in the build's own prefix:
 # pack an application folder, put the archive into an installer package's Binary table, extract it from that
-# row, verify it, damage two files, see verify find them and verify --repair restore them, then roll back.
+# row, verify it, damage two files, see verify find them and verify --repair restore them; then the road of an
+# update: a second version from a second installer package is staged beside the install folder, committed, and
+# swapped in (which Wine's ownership model makes the tool refuse, as it must), repair checks the result; roll back.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -61,6 +63,37 @@ kp verify --dir 'C:\kestrova-demo\installed' --db 'C:\kestrova-demo\Corvella.msi
 kp_unelevated verify --dir 'C:\kestrova-demo\installed' --db 'C:\kestrova-demo\Corvella.msi' --row PayloadArchive --repair --log "$log"
 kp verify --dir 'C:\kestrova-demo\installed' --db 'C:\kestrova-demo\Corvella.msi' --row PayloadArchive --log "$log"
 head -c 400 "$demo/installed/manifest.json"; echo; echo
+
+echo "== an update: version 4.3.0 from a second installer package"
+rm -rf "$demo/app2"
+cp -r "$demo/app" "$demo/app2"
+printf 'Corvella\r\nVersion 4.3.0\r\n' > "$demo/app2/README.txt"
+printf 'bonjour=Bonjour\nmerci=Merci\n' > "$demo/app2/resources/fr-FR/strings.ini"
+printf 'new in 4.3.0\n' > "$demo/app2/resources/whatsnew.txt"
+kp pack --src 'C:\kestrova-demo\app2' --out 'C:\kestrova-demo\payload2.kvp' --exclude docs/licences
+mkdir -p "$demo/msi2/Binary"
+cp "$demo/payload2.kvp" "$demo/msi2/Binary/payload.kvp"
+printf 'Name\tData\r\ns72\tv0\r\nBinary\tName\r\nPayloadArchive\tpayload.kvp\r\n' > "$demo/msi2/Binary.idt"
+(cd "$demo/msi2" && msibuild Corvella-2.msi -i Binary.idt)
+cp "$demo/msi2/Corvella-2.msi" "$demo/Corvella-2.msi"
+ls -l "$demo/Corvella-2.msi"
+echo
+
+appdir='C:\kestrova-demo\installed'
+kp_unelevated stage --appdir "$appdir" --db 'C:\kestrova-demo\Corvella-2.msi' --row PayloadArchive --log "$log"
+kp_unelevated commit-staging --appdir "$appdir" --version 4.3.0 --log "$log"
+echo "folders beside the install folder: $(cd "$demo" && ls -d installed* | tr '\n' ' ')"
+echo "marker of installed.staging: $(cat "$demo/installed.staging/.complete")"
+echo
+echo "Under Wine every folder is owned by the Wine user (S-1-5-21-0-0-0-1000), never by SYSTEM or Administrators, so"
+echo "swap refuses to exchange folders below C:\ (the SECURITY line below) and leaves everything as it was; that"
+echo "refusal is the correct behaviour there. On Windows, below Program Files, installed would become installed.lkg"
+echo "and installed.staging would become installed (the engine's Wine tests show these renames on real folders)."
+echo
+kp swap --appdir "$appdir" --log "$log"
+kp repair --appdir "$appdir" --log "$log"
+echo "folders beside the install folder after swap and repair: $(cd "$demo" && ls -d installed* | tr '\n' ' ')"
+echo
 
 kp rollback --dir 'C:\kestrova-demo\installed' --log "$log"
 echo "== the log file"

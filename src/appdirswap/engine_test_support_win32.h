@@ -72,6 +72,29 @@ inline std::wstring ReadActiveVersion() {
   return status == ERROR_SUCCESS ? std::wstring(value) : L"<" + std::to_wstring(status) + L">";
 }
 
+// An APPDIR such as C:\Corvella, unique to this run (`name` followed by the process id), and its whole family removed
+// before and after.
+class DriveRootFamily {
+ public:
+  explicit DriveRootFamily(const wchar_t* name = L"C:\\CorvellaEngine")
+      : appdir_(name + std::to_wstring(GetCurrentProcessId())) {
+    Clear();
+  }
+  ~DriveRootFamily() { Clear(); }
+  DriveRootFamily(const DriveRootFamily&) = delete;
+  DriveRootFamily& operator=(const DriveRootFamily&) = delete;
+  const WideString& appdir() const { return appdir_; }
+  WideString operator+(const wchar_t* suffix) const { return appdir_ + suffix; }
+
+ private:
+  void Clear() {
+    for (const wchar_t* suffix : {L"", L".staging", L".staging.partial", L".lkg", L".rejected", L".swap.lock"}) {
+      RemoveForCleanup(ToLongPathForm(appdir_ + suffix));
+    }
+  }
+  WideString appdir_;
+};
+
 // IFileSystem with ownership and trust answered by the test, everything else by `inner`: under Wine every entry is
 // owned by the Wine user, so without it no copy would ever be usable.
 class AdminOwnedDecorator : public IFileSystem {
@@ -115,12 +138,14 @@ inline constexpr char kChildTestName[] = "EngineChildProcess.HoldsWhatItIsTold";
 // `path` without delete sharing ("open"), then signals, and keeps it until this object ends.
 class HoldingProcess {
  public:
-  HoldingProcess(const wchar_t* mode, const WideString& path, bool expect_hold = true) {
+  // `program`, when given, is a copy of this test binary to run instead (under another image name).
+  HoldingProcess(const wchar_t* mode, const WideString& path, bool expect_hold = true, const WideString& program = {}) {
     const std::wstring tag = std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount64());
     ready_.reset(CreateEventW(nullptr, TRUE, FALSE, (L"Local\\KestrovaEngineReady-" + tag).c_str()));
     release_.reset(CreateEventW(nullptr, TRUE, FALSE, (L"Local\\KestrovaEngineRelease-" + tag).c_str()));
     wchar_t self[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, self, MAX_PATH);
+    if (!program.empty()) wcsncpy(self, program.c_str(), MAX_PATH - 1);
     std::wstring command = L"\"" + std::wstring(self) + L"\" --gtest_filter=" + Utf8ToWide(kChildTestName);
     SetEnvironmentVariableW(kChildModeVariable, mode);
     SetEnvironmentVariableW(kChildPathVariable, path.c_str());

@@ -14,22 +14,7 @@
 namespace kestrova::appdirswap {
 namespace {
 
-// An APPDIR such as C:\Corvella, unique to this run, and its whole family removed before and after.
-class DriveRootFamily {
- public:
-  DriveRootFamily() : appdir_(L"C:\\CorvellaEngine" + std::to_wstring(GetCurrentProcessId())) { Clear(); }
-  ~DriveRootFamily() { Clear(); }
-  const WideString& appdir() const { return appdir_; }
-  WideString operator+(const wchar_t* suffix) const { return appdir_ + suffix; }
-
- private:
-  void Clear() {
-    for (const wchar_t* suffix : {L"", L".staging", L".staging.partial", L".lkg", L".rejected", L".swap.lock"}) {
-      test::RemoveForCleanup(ToLongPathForm(appdir_ + suffix));
-    }
-  }
-  WideString appdir_;
-};
+using test::DriveRootFamily;
 
 bool Verify(const WideString& folder) { return VerifyAndLog(folder); }
 

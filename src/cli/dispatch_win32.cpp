@@ -3,7 +3,9 @@
 #include <cstdio>
 
 #include "appdirswap/repair.h"
+#include "appdirswap/staging_commands.h"
 #include "appdirswap/staging_paths.h"
+#include "appdirswap/swap.h"
 #include "cli/install_folder_guard.h"
 #include "cli/run_context.h"
 #include "cli/run_log.h"
@@ -27,12 +29,6 @@ WideString FolderOption(const Options& options, const char* name) {
   return NormalizeFolderArgument(options.GetOptionWide(name));
 }
 
-// Commands whose subsystem is not in this build yet: visible, never a silent success.
-int NotBuiltYet(const Options& options) {
-  LogError("%s: not built yet", options.command.c_str());
-  return kExitFailure;
-}
-
 // The machine's recovery task and port exclusion go first, and only for the machine's own state location.
 int Uninstall(const Options& options) {
   const WideString appdir = FolderOption(options, "--appdir");
@@ -45,14 +41,17 @@ int Uninstall(const Options& options) {
   return machine::Uninstall(state, appdir, ResolveUpdatesFolder(options, securefs::DefaultUpdatesFolder()));
 }
 
+// The archive options as given: --from-file, or --db and --row.
+payload::ArchiveLocation ArchiveLocationOf(const Options& options) {
+  return {options.HasOption("--from-file"), options.GetOptionWide("--from-file"),
+          options.HasOption("--db"),        options.GetOptionWide("--db"),
+          options.HasOption("--row"),       options.GetOptionWide("--row")};
+}
+
 // The archive named by --from-file, or by --db and --row; logs "<command>: <reason>" when it cannot be opened.
 std::unique_ptr<payload::ByteSource> OpenSource(const Options& options) {
-  const payload::ArchiveLocation location{
-      options.HasOption("--from-file"), options.GetOptionWide("--from-file"),
-      options.HasOption("--db"),        options.GetOptionWide("--db"),
-      options.HasOption("--row"),       options.GetOptionWide("--row")};
   std::string error;
-  auto source = payload::OpenArchiveSource(location, &error);
+  auto source = payload::OpenArchiveSource(ArchiveLocationOf(options), &error);
   if (!source) LogError("%s: %s", options.command.c_str(), error.c_str());
   return source;
 }
@@ -109,7 +108,6 @@ int Dispatch(const Options& options) {
   if (!OpenRunLog(options)) std::fputs("warning: could not open the log file; logging to stdout only\n", stderr);
   LogInfo("KestrovaPayload %s", command.c_str());
 
-  const auto needsFolder = [&](const char* name) { return FolderOption(options, name).empty(); };
   const auto lacks = [&](const char* name) { return !options.HasOption(name); };
 
   if (command == "extract") {
@@ -129,14 +127,16 @@ int Dispatch(const Options& options) {
   }
   if (command == "rollback") return Rollback(options);
   if (command == "stage") {
-    if (needsFolder("--appdir") || lacks("--db") || lacks("--row")) return kExitUsage;
-    return NotBuiltYet(options);
+    const WideString appdir = FolderOption(options, "--appdir");
+    if (appdir.empty() || lacks("--db") || lacks("--row")) return kExitUsage;
+    return appdirswap::Stage({ArchiveLocationOf(options), options.GetOption("--reinstall")}, appdir,
+                             GuardInstallFolder);
   }
   if (command == "commit-staging") {
     const WideString appdir = FolderOption(options, "--appdir");
     if (appdir.empty()) return kExitUsage;
     if (!GuardInstallFolder("commit-staging", appdir)) return kExitFailure;
-    return NotBuiltYet(options);
+    return appdirswap::CommitStaging(appdir, options.GetOption("--version"));
   }
   if (command == "check-appdir") {
     const WideString appdir = FolderOption(options, "--appdir");
@@ -150,8 +150,9 @@ int Dispatch(const Options& options) {
   }
   if (command == "uninstall") return Uninstall(options);
   if (command == "swap") {
-    if (needsFolder("--appdir")) return kExitUsage;
-    return NotBuiltYet(options);
+    const WideString appdir = FolderOption(options, "--appdir");
+    if (appdir.empty()) return kExitUsage;
+    return appdirswap::Swap::Run(appdir);
   }
   if (command == "register-recovery") {
     if (lacks("--script")) return kExitUsage;

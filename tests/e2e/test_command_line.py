@@ -68,13 +68,6 @@ def test_missing_required_options_give_exit_2(tool, scratch):
         assert run.stderr.endswith("for tests\n"), args
 
 
-def test_commands_not_in_this_build_fail_visibly(tool, scratch):
-    run = tool("swap", "--appdir", scratch.win_path("app"))
-    assert run.code == 1
-    assert "swap: not built yet" in run.messages()
-    assert re.search(LOG_LINE.replace("(INFO |WARN |ERROR)", "ERROR") + "swap: not built yet", run.stdout)
-
-
 def test_log_file_is_appended_with_crlf_lines(tool, scratch):
     log = scratch.host_path("run.log")
     log.write_bytes(b"earlier run\r\n")

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "core/log.h"
-#include "support/fake_tool_win32.h"
+#include "core/unique_handle_win32.h"
 
 namespace kestrova::test {
 
@@ -33,7 +33,7 @@ class LogCapture {
   // "LEVEL message" per line: "INFO drivers: ...", "WARN ...", "ERROR ...".
   std::vector<std::string> Lines() const {
     std::vector<std::string> lines;
-    const std::string text = ReadBytes(path_);
+    const std::string text = ReadLog();
     size_t start = 0;
     for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
       const std::string line = text.substr(start, end - start);
@@ -46,6 +46,18 @@ class LogCapture {
   }
 
  private:
+  // Read here rather than through another support header, so that this one goes with any of them.
+  std::string ReadLog() const {
+    std::string text;
+    FileHandle file(CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file) return text;
+    char buffer[65536];
+    DWORD got = 0;
+    while (ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) text.append(buffer, got);
+    return text;
+  }
+
   std::wstring path_;
 };
 

@@ -1,0 +1,31 @@
+#include "appdirswap/swap.h"
+
+#include "appdirswap/corvella_process.h"
+#include "appdirswap/staged_tree_verify.h"
+#include "appdirswap/swap_log.h"
+#include "appdirswap/win32_file_system.h"
+#include "core/log.h"
+
+namespace kestrova::appdirswap::Swap {
+
+int Run(const WideString& appdir) {
+  Win32FileSystem fs;
+  SwapHooks hooks;
+  hooks.corvella_running = CorvellaRunningCheck;
+  LogReport(PlanAndSwap(appdir, fs, hooks, VerifyAndLog, RemoveAndLog, RetryBudgets{}), appdir);
+  return 0;
+}
+
+void LogReport(const SwapReport& report, const WideString& appdir) {
+  for (const SwapLogLine& line : FormatSwapLog(report, appdir)) {
+    if (line.level == kReportError) {
+      LogError("%s", line.text.c_str());
+    } else if (line.level == kReportWarning) {
+      LogWarn("%s", line.text.c_str());
+    } else {
+      LogInfo("%s", line.text.c_str());
+    }
+  }
+}
+
+}  // namespace kestrova::appdirswap::Swap
