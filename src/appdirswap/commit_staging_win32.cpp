@@ -68,6 +68,12 @@ DWORD WriteMarker(HANDLE folder, const std::string& version) {
 int CommitStaging(const WideString& appdir, const std::string& version) {
   WideString base = appdir;
   while (!base.empty() && (base.back() == L'\\' || base.back() == L'/')) base.pop_back();
+  // Without its separator a drive root is "C:", drive C's current folder, and the siblings would be named against
+  // whatever folder that is; a drive root has no siblings to commit.
+  if (base.empty() || securefs::IsDriveRootForm(base)) {
+    LogError("commit: %s is not a usable APPDIR", WideToUtf8(appdir).c_str());
+    return 0;
+  }
   const WideString staging = securefs::LongPath(base + L".staging");
   const WideString partial = securefs::LongPath(base + L".staging.partial");
 

@@ -49,6 +49,13 @@ int DeleteStaleStaging(const WideString& appdir, const LayoutSnapshot& snapshot)
 
 int Stage(const StageRequest& request, const WideString& appdir, const InstallFolderGuardFn& guard) {
   if (!guard || !guard("stage", appdir)) return 1;
+  // A drive root, a share or a relative path has no sibling folders; "C:\" would otherwise stage into
+  // "C:\.staging.partial".
+  LayoutPaths paths;
+  if (!ParseAppdir(appdir, paths)) {
+    LogError("stage: %s is not a usable APPDIR", WideToUtf8(appdir).c_str());
+    return 1;
+  }
 
   bool healthy = false;
   if (!request.reinstall.empty() && IsPlainDirectory(appdir)) {

@@ -201,6 +201,24 @@ TEST(CommitStagingTest, NothingToCommitAndVersionsThatAreNot) {
   EXPECT_EQ(test::ReadText(family + L".staging\\.complete"), "1.2.1234567890");
 }
 
+TEST(StageAndCommitTest, ADriveRootHasNoSiblingsToStage) {
+  ScratchFolder scratch;
+  for (const wchar_t* root : {L"C:\\", L"Z:\\"}) {
+    kestrova::test::LogCapture log;
+    EXPECT_EQ(Stage(FromFile(scratch / L"p.kvp", "ALL"), root, [](const char*, const WideString&) { return true; }), 1);
+    EXPECT_EQ(log.Lines(), std::vector<std::string>{"ERROR stage: " + WideToUtf8(root) + " is not a usable APPDIR"});
+  }
+  EXPECT_FALSE(test::Exists(L"C:\\.staging.partial"));
+}
+
+TEST(CommitStagingTest, ADriveRootHasNoSiblingsToCommit) {
+  for (const wchar_t* root : {L"C:\\", L"C:", L"c:/", L"\\\\?\\C:\\"}) {
+    kestrova::test::LogCapture log;
+    EXPECT_EQ(CommitStaging(root, "1.2.3"), 0);
+    EXPECT_EQ(log.Lines(), std::vector<std::string>{"ERROR commit: " + WideToUtf8(root) + " is not a usable APPDIR"});
+  }
+}
+
 TEST(CommitStagingTest, AnOldStagingHeldOpenAndALockHeldElsewhere) {
   DriveRootFamily family(L"C:\\CorvellaCommitHeld");
   const std::string shown = WideToUtf8(family.appdir());
