@@ -4,7 +4,7 @@
 #   name_test.cpp         GoogleTest, in both builds (natively under the sanitizers, under Wine)
 #   name_win32_test.cpp   GoogleTest, Windows build only (run under Wine)
 #   name_host_test.cpp    GoogleTest, host build only (needs host-only libraries such as wimlib)
-#   name_fuzz.cpp, name_bench.cpp   programs of their own, declared by the folder
+#   name_fuzz.cpp, name_bench.cpp, name_main.cpp   programs of their own, declared by the folder
 #
 # kestrova_subsystem(<name> [DEPS targets...] [WIN32_LIBS libs...] [HOST_TEST_LIBS libs...])
 function(kestrova_subsystem name)
@@ -23,7 +23,7 @@ function(kestrova_subsystem name)
       list(APPEND host_tests ${f})
     elseif(base MATCHES "_test$")
       list(APPEND tests ${f})
-    elseif(base MATCHES "_(fuzz|bench)$")
+    elseif(base MATCHES "_(fuzz|bench|main)$")
     elseif(base MATCHES "_win32$")
       list(APPEND win32 ${f})
     else()

@@ -1,6 +1,6 @@
 #include "payload/chunk_codec.h"
 
-#include "payload/xpress_huff.h"
+#include "xpress/xpress_huff.h"
 
 namespace kestrova::payload {
 namespace {
@@ -15,7 +15,7 @@ class PortableChunkCompressor final : public ChunkCompressor {
   }
 
  private:
-  XpressHuffEncoder encoder_;
+  xpress::XpressHuffEncoder encoder_;
 };
 
 class PortableChunkDecompressor final : public ChunkDecompressor {
@@ -25,7 +25,7 @@ class PortableChunkDecompressor final : public ChunkDecompressor {
   }
 
  private:
-  XpressHuffDecoder decoder_;
+  xpress::XpressHuffDecoder decoder_;
 };
 
 }  // namespace

@@ -37,10 +37,12 @@ struct PackItem {
 };
 
 // Walks every folder below `root` (the root included, whatever it is reached through), collecting every item that is
-// neither a folder nor a link, in no particular order. Full paths are `root` + "\" + names (no doubled "\" after a
-// root ending in one); relative paths join the UTF-8 names with "/". Stops at the first listing failure: false with
-// its code in *error, *files then incomplete.
-bool WalkTree(FolderLister& lister, const WideString& root, std::vector<PackItem>* files, uint32_t* error);
+// neither a folder nor a link, in no particular order. Full paths are `root` + `separator` + names (no doubled
+// separator after a root ending in one): "\" for Windows paths, "/" for POSIX ones. Relative paths join the UTF-8
+// names with "/" either way. Stops at the first listing failure: false with its code in *error, *files then
+// incomplete.
+bool WalkTree(FolderLister& lister, const WideString& root, std::vector<PackItem>* files, uint32_t* error,
+              wchar_t separator = L'\\');
 
 // Whether `relativePath` equals one of the exclusions or lies below one ("X" followed by "/"), compared byte for byte
 // and case-sensitively: "logs" excludes "logs/a.txt" but not "logs2/c.txt" or "Logs/d.txt"; "logs/" excludes nothing.
@@ -48,6 +50,12 @@ bool IsExcluded(std::string_view relativePath, const std::vector<std::string>& e
 
 // Drops every excluded item, keeping the order of the rest.
 void ApplyExclusions(std::vector<PackItem>* files, const std::vector<std::string>& excludes);
+
+// Two paths of the list, or two folders above them, whose names differ only in case ("Dir/a" and "dir/b", "A.txt"
+// and "a.txt"): one file, or one folder, on a case-insensitive file system such as NTFS. Letters are compared by
+// their simple Unicode upper case where the C library knows it, else by ASCII. False when there is no such pair;
+// otherwise true with the two paths (the clashing prefixes) in the list's order.
+bool FindCaseClash(const std::vector<PackItem>& files, std::string* first, std::string* second);
 
 // Sorts by relative path as unsigned bytes, a string before any longer string it begins ("a.txt" < "a/x" < "b", since
 // "." is 0x2E and "/" 0x2F); ties by full path.

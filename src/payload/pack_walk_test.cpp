@@ -172,5 +172,37 @@ TEST(PackOrderTest, BytesCompareUnsigned) {
   EXPECT_EQ(RelativePaths(files), (std::vector<std::string>{"z", "\x7E", "\xC3\xA9"}));
 }
 
+// What NTFS would hold as one name: checked over whole paths and every folder above them, after exclusions.
+TEST(PackCaseClashTest, NamesDifferingOnlyInCaseAreFound) {
+  const struct {
+    std::vector<const char*> paths;
+    const char* first;
+    const char* second;
+  } cases[] = {
+      {{"a.txt", "A.txt"}, "a.txt", "A.txt"},
+      {{"Dir/x", "dir/y"}, "Dir", "dir"},
+      {{"bin/Core.DLL", "bin/core.dll"}, "bin/Core.DLL", "bin/core.dll"},
+      {{"a/b/c", "a/B/d", "z"}, "a/b", "a/B"},
+      {{"README", "readme/x"}, "README", "readme"},
+  };
+  for (const auto& c : cases) {
+    std::vector<PackItem> files;
+    for (const char* path : c.paths) files.push_back({path, {}});
+    std::string first;
+    std::string second;
+    ASSERT_TRUE(FindCaseClash(files, &first, &second)) << c.first;
+    EXPECT_EQ(first, c.first);
+    EXPECT_EQ(second, c.second);
+  }
+}
+
+TEST(PackCaseClashTest, DistinctNamesAndRepeatedFoldersAreNoClash) {
+  const std::vector<PackItem> files = Items({"a/x", "a/y", "a.txt", "ab", "b/a", "B1", "a/x2", "logs2/c.txt"});
+  std::string first;
+  std::string second;
+  EXPECT_FALSE(FindCaseClash(files, &first, &second)) << first << " " << second;
+  EXPECT_FALSE(FindCaseClash({}, &first, &second));
+}
+
 }  // namespace
 }  // namespace kestrova::payload

@@ -68,6 +68,36 @@ TEST(PackCommandTest, EntriesAreSortedBytewiseWithContentIntact) {
   EXPECT_TRUE(StartsWith(log.Rows()[0].message, "packed 5 files, 0.0 MB into ")) << log.Rows()[0].message;
 }
 
+// A build server packs the same tree on every run; the archive must not depend on when, where to, or in which
+// order the file system lists the folders, or every build would ship a different installer.
+TEST(PackCommandTest, SameFolderGivesByteIdenticalArchives) {
+  ScratchFolder scratch;
+  const WideString src = scratch / L"src";
+  std::string large;
+  for (uint32_t i = 0; large.size() < (4u << 20) + 70000; ++i) {
+    large += "line " + std::to_string(i % 977) + " of a text that compresses\r\n";
+  }
+  PutFile(src, "bin/large.dat", large);
+  PutFile(src, "bin/z.txt", "zed");
+  PutFile(src, "bin/a.txt", std::string(5000, 'a'));
+  PutFile(src, "\xC3\xA9t\xC3\xA9/\xE6\x97\xA5\xE6\x9C\xAC.txt", "non-ascii");
+  PutFile(src, "empty.dat", "");
+  PutFile(src, "logs/skip.txt", "excluded");
+  const WideString first = scratch / L"first.kvp";
+  const WideString second = scratch / L"second.kvp";
+  CapturedLog log;
+  ASSERT_EQ(RunPack(src, first, {"logs"}), 0);
+  ASSERT_EQ(RunPack(src, second, {"logs"}), 0);
+  const Bytes a = ReadArchiveFile(first);
+  const Bytes b = ReadArchiveFile(second);
+  const test::ReadResult read = test::ReadArchive(a);
+  ASSERT_EQ(read.error, "");
+  EXPECT_EQ(PathsOf(read), (std::vector<std::string>{"bin/a.txt", "bin/large.dat", "bin/z.txt", "empty.dat",
+                                                     "\xC3\xA9t\xC3\xA9/\xE6\x97\xA5\xE6\x9C\xAC.txt"}));
+  EXPECT_EQ(read.files[1].content.size(), large.size());
+  EXPECT_TRUE(a == b) << "archives of " << a.size() << " and " << b.size() << " bytes differ";
+}
+
 TEST(PackCommandTest, FolderExclusionDropsWhatLiesBelowIt) {
   ScratchFolder scratch;
   const WideString src = scratch / L"src";

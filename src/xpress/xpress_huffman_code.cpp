@@ -1,9 +1,9 @@
-#include "payload/xpress_huffman_code.h"
+#include "xpress/xpress_huffman_code.h"
 
 #include <algorithm>
 #include <cstring>
 
-namespace kestrova::payload::xpress {
+namespace kestrova::xpress {
 namespace {
 
 constexpr int kMaxSymbols = 512;
@@ -96,4 +96,4 @@ void BuildCanonicalCodes(const uint8_t* lengths, int count, uint16_t* codes) {
   for (int s = 0; s < count; ++s) codes[s] = lengths[s] != 0 ? next[lengths[s]]++ : 0;
 }
 
-}  // namespace kestrova::payload::xpress
+}  // namespace kestrova::xpress

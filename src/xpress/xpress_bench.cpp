@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "payload/xpress_huff.h"
+#include "xpress/xpress_huff.h"
 
 namespace {
 
@@ -100,8 +100,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::printf("data %s: %.1f MB\n", folder.c_str(), data.size() / 1e6);
-  kestrova::payload::XpressHuffEncoder encoder;
-  kestrova::payload::XpressHuffDecoder decoder;
+  kestrova::xpress::XpressHuffEncoder encoder;
+  kestrova::xpress::XpressHuffDecoder decoder;
 
   Run("ours", "4MiB", data, 4u << 20,
       [&](const uint8_t* in, size_t n, uint8_t* out, size_t cap) { return encoder.Compress(in, n, out, cap); },

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-namespace kestrova::payload::xpress {
+namespace kestrova::xpress {
 
 inline constexpr size_t kBlockOutput = 65536;      // output bytes a block covers before the next table
 inline constexpr uint32_t kMaxOffset = 65535;      // farthest back reference the offset field can express
@@ -43,4 +43,4 @@ inline void Store64(uint8_t* p, uint64_t v) { std::memcpy(p, &v, 8); }
 // Index of the highest set bit; v must not be 0. Also the offset slot of a match offset.
 inline int HighBit(uint32_t v) { return 31 - __builtin_clz(v); }
 
-}  // namespace kestrova::payload::xpress
+}  // namespace kestrova::xpress

@@ -2,12 +2,10 @@
 // record per chunk, each either one independent stream or the chunk's bytes stored as they are.
 #include <cstring>
 
-#include "payload/xpress_format.h"
-#include "payload/xpress_huff.h"
+#include "xpress/xpress_format.h"
+#include "xpress/xpress_huff.h"
 
-namespace kestrova::payload {
-
-using namespace xpress;
+namespace kestrova::xpress {
 
 namespace {
 
@@ -91,4 +89,4 @@ bool XpressHuffDecoder::Decompress(const uint8_t* in, size_t length, uint8_t* ou
   return true;
 }
 
-}  // namespace kestrova::payload
+}  // namespace kestrova::xpress

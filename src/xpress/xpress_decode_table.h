@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-namespace kestrova::payload::xpress {
+namespace kestrova::xpress {
 
 class DecodeTable {
  public:
@@ -38,4 +38,4 @@ class DecodeTable {
   uint32_t entries_[(1u << kRootBits) + (1u << 15)];
 };
 
-}  // namespace kestrova::payload::xpress
+}  // namespace kestrova::xpress

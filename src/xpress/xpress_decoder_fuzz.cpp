@@ -4,10 +4,10 @@
 #include <cstdint>
 #include <vector>
 
-#include "payload/xpress_huff.h"
+#include "xpress/xpress_huff.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static kestrova::payload::XpressHuffDecoder decoder;
+  static kestrova::xpress::XpressHuffDecoder decoder;
   static std::vector<uint8_t> out(4u << 20);
   if (size >= 3) {
     // 18 bits of expected size: up to 256 KiB, enough for several blocks.

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <memory>
 
-namespace kestrova::payload::xpress {
+namespace kestrova::xpress {
 
 struct Item {
   uint32_t length;  // match length, or the literal byte when offset is 0
@@ -49,4 +49,4 @@ class MatchFinder {
   std::unique_ptr<uint32_t[]> prev_;
 };
 
-}  // namespace kestrova::payload::xpress
+}  // namespace kestrova::xpress

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-namespace kestrova::payload::xpress {
+namespace kestrova::xpress {
 
 // Fills lengths[0, count) from freq[0, count). Every symbol with a non-zero frequency gets a length in
 // [1, max_length]; unused symbols get 0. When fewer than two symbols are used, one or two dummy symbols are given
@@ -14,4 +14,4 @@ void BuildLimitedLengths(const uint32_t* freq, int count, int max_length, uint8_
 // Canonical code values (MSB-first, ordered by length then symbol) for a complete set of lengths.
 void BuildCanonicalCodes(const uint8_t* lengths, int count, uint16_t* codes);
 
-}  // namespace kestrova::payload::xpress
+}  // namespace kestrova::xpress

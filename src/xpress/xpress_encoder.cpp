@@ -3,14 +3,12 @@
 #include <cstring>
 #include <memory>
 
-#include "payload/xpress_format.h"
-#include "payload/xpress_huff.h"
-#include "payload/xpress_huffman_code.h"
-#include "payload/xpress_match_finder.h"
+#include "xpress/xpress_format.h"
+#include "xpress/xpress_huff.h"
+#include "xpress/xpress_huffman_code.h"
+#include "xpress/xpress_match_finder.h"
 
-namespace kestrova::payload {
-
-using namespace xpress;
+namespace kestrova::xpress {
 
 struct XpressHuffEncoder::State {
   MatchFinder finder;
@@ -129,4 +127,4 @@ size_t XpressHuffEncoder::CompressRaw(const uint8_t* in, size_t length, uint8_t*
   return out_pos;
 }
 
-}  // namespace kestrova::payload
+}  // namespace kestrova::xpress

@@ -8,16 +8,16 @@
 #include <string>
 #include <vector>
 
-#include "payload/xpress_huff.h"
-#include "payload/xpress_huffman_code.h"
+#include "xpress/xpress_huff.h"
+#include "xpress/xpress_huffman_code.h"
 #include "support/test_paths.h"
 
-namespace kestrova::payload {
+namespace kestrova::xpress {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-const std::string kVectors = "src/payload/testdata/xpress/";
+const std::string kVectors = "src/xpress/testdata/xpress/";
 
 Bytes Vector(const std::string& relative) {
   auto data = test::ReadWholeFile(test::SourcePath(kVectors + relative));
@@ -383,4 +383,4 @@ TEST_F(XpressHuffMalformed, TruncatedLongLengthField) {
 }
 
 }  // namespace
-}  // namespace kestrova::payload
+}  // namespace kestrova::xpress

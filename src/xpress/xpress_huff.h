@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <memory>
 
-namespace kestrova::payload {
+namespace kestrova::xpress {
 
 class XpressHuffEncoder {
  public:
@@ -49,4 +49,4 @@ class XpressHuffDecoder {
   std::unique_ptr<State> state_;
 };
 
-}  // namespace kestrova::payload
+}  // namespace kestrova::xpress

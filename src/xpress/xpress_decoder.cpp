@@ -4,13 +4,11 @@
 #include <cstring>
 #include <memory>
 
-#include "payload/xpress_decode_table.h"
-#include "payload/xpress_format.h"
-#include "payload/xpress_huff.h"
+#include "xpress/xpress_decode_table.h"
+#include "xpress/xpress_format.h"
+#include "xpress/xpress_huff.h"
 
-namespace kestrova::payload {
-
-using namespace xpress;
+namespace kestrova::xpress {
 
 struct XpressHuffDecoder::State {
   DecodeTable table;
@@ -190,4 +188,4 @@ bool XpressHuffDecoder::DecompressRaw(const uint8_t* in, size_t length, uint8_t*
   return expected == 0 || r.pos - 2 <= length;
 }
 
-}  // namespace kestrova::payload
+}  // namespace kestrova::xpress

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "payload/xpress_huff.h"
+#include "xpress/xpress_huff.h"
 #include "support/test_paths.h"
 
-namespace kestrova::payload {
+namespace kestrova::xpress {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -54,7 +54,7 @@ class XpressWimlib : public ::testing::Test {
 TEST_F(XpressWimlib, WindowsOriginalsUpToOneBlock) {
   int checked = 0;
   for (const auto& entry :
-       std::filesystem::directory_iterator(test::SourcePath("src/payload/testdata/xpress/original"))) {
+       std::filesystem::directory_iterator(test::SourcePath("src/xpress/testdata/xpress/original"))) {
     auto raw = test::ReadWholeFile(entry.path().string());
     if (raw.empty() || raw.size() > 65536) continue;
     ExpectBothDirections(Bytes(raw.begin(), raw.end()), entry.path().filename().string());
@@ -100,4 +100,4 @@ TEST_F(XpressWimlib, RealFileBlocks) {
 }
 
 }  // namespace
-}  // namespace kestrova::payload
+}  // namespace kestrova::xpress

@@ -1,10 +1,10 @@
-#include "payload/xpress_match_finder.h"
+#include "xpress/xpress_match_finder.h"
 
 #include <cstring>
 
-#include "payload/xpress_format.h"
+#include "xpress/xpress_format.h"
 
-namespace kestrova::payload::xpress {
+namespace kestrova::xpress {
 namespace {
 
 // Tuned on Windows DLLs against wimlib's ratio; see xpress_bench.
@@ -144,4 +144,4 @@ ParseResult MatchFinder::ParseBlock(size_t start, size_t end, const uint8_t* cos
   return result;
 }
 
-}  // namespace kestrova::payload::xpress
+}  // namespace kestrova::xpress

@@ -1,8 +1,8 @@
-#include "payload/xpress_decode_table.h"
+#include "xpress/xpress_decode_table.h"
 
-#include "payload/xpress_format.h"
+#include "xpress/xpress_format.h"
 
-namespace kestrova::payload::xpress {
+namespace kestrova::xpress {
 
 bool DecodeTable::Build(const uint8_t* table) {
   uint8_t lengths[kSymbolCount];
@@ -83,4 +83,4 @@ void DecodeTable::BuildPairs() {
   }
 }
 
-}  // namespace kestrova::payload::xpress
+}  // namespace kestrova::xpress
