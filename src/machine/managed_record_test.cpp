@@ -5,6 +5,7 @@
 #include <map>
 
 #include "core/report.h"
+#include "support/report_lines.h"
 #include "machine/state_key.h"
 
 namespace kestrova::machine {
@@ -12,11 +13,8 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-Lines g_reports;
-void Capture(ReportLevel level, const char* text) {
-  static const char* const kLevels[] = {"INFO", "WARN", "ERROR"};
-  g_reports.push_back(std::string(level < 3 ? kLevels[level] : "?") + " " + text);
-}
+// What the code under test reported while the fixture lived, as "LEVEL text" lines.
+Lines& Reports() { return kestrova::test::ReportLines::Lines(); }
 
 TEST(ClassifyRunTest, SelfUpdateThenReinstallThenFresh) {
   EXPECT_EQ(ClassifyRun("", "1"), RunKind::SelfUpdate);
@@ -83,12 +81,6 @@ class ScriptedUpdateKey : public UpdateKeyStore {
 
 class RecordManagedTest : public testing::Test {
  protected:
-  void SetUp() override {
-    g_reports.clear();
-    previous_ = InstallReportSink(Capture);
-  }
-  void TearDown() override { InstallReportSink(previous_); }
-
   int Run(const char* uiLevel, const char* autoUpdate, const char* reinstall = "", const char* selfUpdate = "") {
     return RecordManaged(key, location, uiLevel, autoUpdate, reinstall, selfUpdate);
   }
@@ -97,20 +89,20 @@ class RecordManagedTest : public testing::Test {
   StateLocation location;
 
  private:
-  ReportSink previous_ = nullptr;
+  kestrova::test::ReportLines reports_;
 };
 
 TEST_F(RecordManagedTest, SilentWithoutChoiceIsManagedAndDropsAnOldChoice) {
   key.values[L"InstallAutoUpdate"] = 1;
   EXPECT_EQ(Run("2", ""), 0);
   EXPECT_EQ(key.values, (std::map<std::wstring, uint32_t>{{L"ManagedInstall", 1}}));
-  EXPECT_EQ(g_reports, (Lines{"INFO managed: ManagedInstall=1 (UILevel '2', CORVELLA_AUTOUPDATE '')",
+  EXPECT_EQ(Reports(), (Lines{"INFO managed: ManagedInstall=1 (UILevel '2', CORVELLA_AUTOUPDATE '')",
                               "INFO managed: deleted InstallAutoUpdate (no CORVELLA_AUTOUPDATE on this install)"}));
 
   // Without an old value the deletion gives no line.
-  g_reports.clear();
+  Reports().clear();
   EXPECT_EQ(Run("2", ""), 0);
-  EXPECT_EQ(g_reports, (Lines{"INFO managed: ManagedInstall=1 (UILevel '2', CORVELLA_AUTOUPDATE '')"}));
+  EXPECT_EQ(Reports(), (Lines{"INFO managed: ManagedInstall=1 (UILevel '2', CORVELLA_AUTOUPDATE '')"}));
 }
 
 TEST_F(RecordManagedTest, TheExamplesOfTheInstallerWriteTheExpectedValues) {
@@ -138,7 +130,7 @@ TEST_F(RecordManagedTest, TheExamplesOfTheInstallerWriteTheExpectedValues) {
 
 TEST_F(RecordManagedTest, AnInvalidChoiceIsWarnedAboutThenTreatedAsNone) {
   EXPECT_EQ(Run("2", "yes"), 0);
-  EXPECT_EQ(g_reports, (Lines{"WARN managed: ignoring CORVELLA_AUTOUPDATE 'yes'; only 0 or 1 is accepted",
+  EXPECT_EQ(Reports(), (Lines{"WARN managed: ignoring CORVELLA_AUTOUPDATE 'yes'; only 0 or 1 is accepted",
                               "INFO managed: ManagedInstall=1 (UILevel '2', CORVELLA_AUTOUPDATE 'yes')"}));
   EXPECT_EQ(key.values, (std::map<std::wstring, uint32_t>{{L"ManagedInstall", 1}}));
 }
@@ -150,7 +142,7 @@ TEST_F(RecordManagedTest, RepairReinstallAndSelfUpdateKeepTheValues) {
   EXPECT_EQ(Run("5", "1", "", "1"), 0);
   EXPECT_EQ(key.values, kept);
   EXPECT_EQ(key.opens, 0);
-  EXPECT_EQ(g_reports, (Lines{"WARN managed: ignoring CORVELLA_AUTOUPDATE 'on'; only 0 or 1 is accepted",
+  EXPECT_EQ(Reports(), (Lines{"WARN managed: ignoring CORVELLA_AUTOUPDATE 'on'; only 0 or 1 is accepted",
                               "INFO managed: repair or self-update; keeping ManagedInstall and InstallAutoUpdate",
                               "INFO managed: repair or self-update; keeping ManagedInstall and InstallAutoUpdate"}));
 }
@@ -158,31 +150,31 @@ TEST_F(RecordManagedTest, RepairReinstallAndSelfUpdateKeepTheValues) {
 TEST_F(RecordManagedTest, FailuresAreErrorLinesAndTheCommandGoesOn) {
   key.openError = 5;
   EXPECT_EQ(Run("2", "1"), 0);
-  EXPECT_EQ(g_reports, (Lines{"ERROR managed: could not open SOFTWARE\\Kestrova\\Corvella\\Update: 5"}));
+  EXPECT_EQ(Reports(), (Lines{"ERROR managed: could not open SOFTWARE\\Kestrova\\Corvella\\Update: 5"}));
 
-  g_reports.clear();
+  Reports().clear();
   key.openError = 0;
   key.writeErrors[L"ManagedInstall"] = 1018;
   EXPECT_EQ(Run("2", "1"), 0);
-  EXPECT_EQ(g_reports,
+  EXPECT_EQ(Reports(),
             (Lines{"ERROR managed: could not write ManagedInstall: 1018", "INFO managed: InstallAutoUpdate=1"}));
 
-  g_reports.clear();
+  Reports().clear();
   key.writeErrors = {{L"InstallAutoUpdate", 5}};
   EXPECT_EQ(Run("5", "0"), 0);
-  EXPECT_EQ(g_reports.back(), "ERROR managed: could not write InstallAutoUpdate: 5");
+  EXPECT_EQ(Reports().back(), "ERROR managed: could not write InstallAutoUpdate: 5");
 
-  g_reports.clear();
+  Reports().clear();
   key.deleteError = 5;
   EXPECT_EQ(Run("5", ""), 0);
-  EXPECT_EQ(g_reports.back(), "ERROR managed: could not delete InstallAutoUpdate: 5");
+  EXPECT_EQ(Reports().back(), "ERROR managed: could not delete InstallAutoUpdate: 5");
 }
 
 TEST_F(RecordManagedTest, AnEmptyStateKeyIsRefusedBeforeTheRegistryIsTouched) {
   location.key.clear();
   EXPECT_EQ(Run("2", ""), 0);
   EXPECT_EQ(key.opens, 0);
-  EXPECT_EQ(g_reports, (Lines{"ERROR managed: the state key is empty; not writing below the root of the hive"}));
+  EXPECT_EQ(Reports(), (Lines{"ERROR managed: the state key is empty; not writing below the root of the hive"}));
 }
 
 }  // namespace

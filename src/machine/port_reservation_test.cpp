@@ -6,17 +6,15 @@
 #include <functional>
 
 #include "core/report.h"
+#include "support/report_lines.h"
 
 namespace kestrova::machine {
 namespace {
 
 using Lines = std::vector<std::string>;
 
-Lines g_reports;
-void Capture(ReportLevel level, const char* text) {
-  static const char* const kLevels[] = {"INFO", "WARN", "ERROR"};
-  g_reports.push_back(std::string(level < 3 ? kLevels[level] : "?") + " " + text);
-}
+// What the code under test reported while the fixture lived, as "LEVEL text" lines.
+Lines& Reports() { return kestrova::test::ReportLines::Lines(); }
 
 std::string Render(const std::vector<PortExclusion>& table) {
   std::string text =
@@ -81,17 +79,11 @@ const std::string kDelete = PortExclusionChangeArguments("delete");
 
 class PortReservationTest : public testing::Test {
  protected:
-  void SetUp() override {
-    g_reports.clear();
-    previous_ = InstallReportSink(Capture);
-  }
-  void TearDown() override { InstallReportSink(previous_); }
-
   ScriptedPortSystem system;
   StateLocation location;  // the machine's default key; the double never touches a registry
 
  private:
-  ReportSink previous_ = nullptr;
+  kestrova::test::ReportLines reports_;
 };
 
 TEST_F(PortReservationTest, FreeRangeIsAddedVerifiedMarkedAndExits3) {
@@ -99,7 +91,7 @@ TEST_F(PortReservationTest, FreeRangeIsAddedVerifiedMarkedAndExits3) {
   EXPECT_EQ(ReservePorts(system, location), kExitPortsReserved);
   EXPECT_EQ(system.netsh, (Lines{kList, kAdd, kList}));
   EXPECT_TRUE(system.mark);
-  EXPECT_EQ(g_reports,
+  EXPECT_EQ(Reports(),
             (Lines{"INFO ports: 1 exclusions; touching 50990-50999: none", "INFO   netsh: Ok.",
                    "INFO ports: netsh add exited 0", "INFO ports: 2 exclusions; touching 50990-50999: 50990-50999*",
                    "INFO ports: reserved 50990-50999"}));
@@ -108,14 +100,14 @@ TEST_F(PortReservationTest, FreeRangeIsAddedVerifiedMarkedAndExits3) {
 TEST_F(PortReservationTest, AnAdministeredExclusionBelowTheRangeLeavesItFree) {
   system.table = {{50000, 50989, true}};
   EXPECT_EQ(ReservePorts(system, location), kExitPortsReserved);
-  EXPECT_EQ(g_reports.front(), "INFO ports: 1 exclusions; touching 50990-50999: none");
+  EXPECT_EQ(Reports().front(), "INFO ports: 1 exclusions; touching 50990-50999: none");
 }
 
 TEST_F(PortReservationTest, AMarkThatCannotBeWrittenStillReportsTheReservation) {
   system.writeError = 5;
   EXPECT_EQ(ReservePorts(system, location), kExitPortsReserved);
   EXPECT_FALSE(system.mark);
-  const Lines tail(g_reports.end() - 2, g_reports.end());
+  const Lines tail(Reports().end() - 2, Reports().end());
   EXPECT_EQ(tail, (Lines{"WARN ports: could not record SOFTWARE\\Kestrova\\Corvella\\PortReservation (5); an "
                          "uninstall will leave the exclusion",
                          "INFO ports: reserved 50990-50999"}));
@@ -127,8 +119,8 @@ TEST_F(PortReservationTest, AnAddThatDidNotTakeExits1WithoutAMark) {
   system.changeOutput = "The process cannot access the file because it is being used by another process.\r\n";
   EXPECT_EQ(ReservePorts(system, location), 1);
   EXPECT_FALSE(system.mark);
-  EXPECT_EQ(g_reports.back(), "ERROR ports: netsh did not add the 50990-50999 exclusion");
-  EXPECT_NE(std::find(g_reports.begin(), g_reports.end(), "INFO ports: netsh add exited 1"), g_reports.end());
+  EXPECT_EQ(Reports().back(), "ERROR ports: netsh did not add the 50990-50999 exclusion");
+  EXPECT_NE(std::find(Reports().begin(), Reports().end(), "INFO ports: netsh add exited 1"), Reports().end());
 }
 
 TEST_F(PortReservationTest, ATableThatChangedDuringTheAddIsJudgedAfresh) {
@@ -136,7 +128,7 @@ TEST_F(PortReservationTest, ATableThatChangedDuringTheAddIsJudgedAfresh) {
   system.onAdd = [](std::vector<PortExclusion>& t) { t.push_back({50995, 51100, false}); };
   EXPECT_EQ(ReservePorts(system, location), kExitPortsDynamic);
   EXPECT_FALSE(system.mark);
-  const Lines tail(g_reports.end() - 2, g_reports.end());
+  const Lines tail(Reports().end() - 2, Reports().end());
   EXPECT_EQ(tail[0], "INFO ports: the exclusion table changed while adding 50990-50999");
   EXPECT_EQ(tail[1],
             "WARN ports: a dynamic reservation holds part of 50990-50999; the SDK still has a free port. The next "
@@ -147,7 +139,7 @@ TEST_F(PortReservationTest, AnAddThatLandsPartlyAdministeredExits0WithoutAMark) 
   system.onAdd = [](std::vector<PortExclusion>& t) { t.push_back({50990, 50994, true}); };
   EXPECT_EQ(ReservePorts(system, location), 0);
   EXPECT_FALSE(system.mark);
-  EXPECT_EQ(g_reports.back(),
+  EXPECT_EQ(Reports().back(),
             "INFO ports: an administered exclusion Corvella did not add covers part of 50990-50999; the SDK binds "
             "there, so leaving it");
 }
@@ -156,30 +148,30 @@ TEST_F(PortReservationTest, ListingFailuresExit1) {
   system.listCodes = {1};
   EXPECT_EQ(ReservePorts(system, location), 1);
   EXPECT_EQ(system.netsh, (Lines{kList}));
-  EXPECT_EQ(g_reports, (Lines{"INFO   netsh: The requested operation requires elevation.",
+  EXPECT_EQ(Reports(), (Lines{"INFO   netsh: The requested operation requires elevation.",
                               "ERROR ports: netsh could not list the port exclusions (exit 1)"}));
 
   // A time-out is the runner's -1, and the second listing failing after an add is a failure too.
-  g_reports.clear();
+  Reports().clear();
   system.netsh.clear();
   system.listCodes = {0, -1};
   EXPECT_EQ(ReservePorts(system, location), 1);
   EXPECT_EQ(system.netsh, (Lines{kList, kAdd, kList}));
   EXPECT_FALSE(system.mark);
-  EXPECT_EQ(g_reports.back(), "ERROR ports: netsh could not list the port exclusions (exit -1)");
+  EXPECT_EQ(Reports().back(), "ERROR ports: netsh could not list the port exclusions (exit -1)");
 }
 
 TEST_F(PortReservationTest, AnExistingAdministeredExclusionIsLeftAndNamedByTheMark) {
   system.table = {{50990, 50999, true}};
   EXPECT_EQ(ReservePorts(system, location), 0);
   EXPECT_EQ(system.netsh, (Lines{kList}));
-  EXPECT_EQ(g_reports.back(),
+  EXPECT_EQ(Reports().back(),
             "INFO ports: 50990-50999 is already reserved by an administered exclusion that Corvella did not add; an "
             "uninstall leaves it");
 
   system.mark = true;
   EXPECT_EQ(ReservePorts(system, location), 0);
-  EXPECT_EQ(g_reports.back(),
+  EXPECT_EQ(Reports().back(),
             "INFO ports: 50990-50999 is already reserved by an administered exclusion that Corvella added");
 }
 
@@ -187,7 +179,7 @@ TEST_F(PortReservationTest, DynamicReservationsExit5WithoutAnyChange) {
   system.table = {{50900, 50994, false}, {50995, 51094, false}};
   EXPECT_EQ(ReservePorts(system, location), kExitPortsDynamic);
   EXPECT_EQ(system.netsh, (Lines{kList}));
-  EXPECT_EQ(g_reports.back(),
+  EXPECT_EQ(Reports().back(),
             "WARN ports: dynamic reservations hold all of 50990-50999, so the SDK cannot start until Dovrecat adds "
             "the exclusion at its next start, normally at boot before WSL or Docker reserve ports");
 
@@ -201,7 +193,7 @@ TEST_F(PortReservationTest, ReleaseWithoutTheMarkTouchesNothing) {
   EXPECT_EQ(ReleasePorts(system, location), 0);
   EXPECT_TRUE(system.netsh.empty());
   EXPECT_EQ(system.table.size(), 1u);
-  EXPECT_EQ(g_reports, (Lines{"INFO ports: Corvella did not add a 50990-50999 exclusion; leaving the exclusion "
+  EXPECT_EQ(Reports(), (Lines{"INFO ports: Corvella did not add a 50990-50999 exclusion; leaving the exclusion "
                               "table as it is"}));
 }
 
@@ -212,7 +204,7 @@ TEST_F(PortReservationTest, ReleaseDeletesTheMarkedExclusionAndThenTheMark) {
   EXPECT_EQ(system.netsh, (Lines{kList, kDelete, kList}));
   EXPECT_TRUE(system.table.empty());
   EXPECT_FALSE(system.mark);
-  EXPECT_EQ(g_reports.back(), "INFO ports: deleted the 50990-50999 exclusion");
+  EXPECT_EQ(Reports().back(), "INFO ports: deleted the 50990-50999 exclusion");
 }
 
 TEST_F(PortReservationTest, ReleaseAfterAManualRemovalDropsTheMarkOnly) {
@@ -221,7 +213,7 @@ TEST_F(PortReservationTest, ReleaseAfterAManualRemovalDropsTheMarkOnly) {
   EXPECT_EQ(ReleasePorts(system, location), 0);
   EXPECT_EQ(system.netsh, (Lines{kList}));
   EXPECT_FALSE(system.mark);
-  EXPECT_EQ(g_reports.back(), "INFO ports: the 50990-50999 exclusion Corvella added is gone already");
+  EXPECT_EQ(Reports().back(), "INFO ports: the 50990-50999 exclusion Corvella added is gone already");
 }
 
 TEST_F(PortReservationTest, AFailedDeleteKeepsTheMark) {
@@ -231,15 +223,15 @@ TEST_F(PortReservationTest, AFailedDeleteKeepsTheMark) {
   system.changeCode = 1;
   EXPECT_EQ(ReleasePorts(system, location), 0);
   EXPECT_TRUE(system.mark);
-  EXPECT_EQ(g_reports.back(), "ERROR ports: could not delete the 50990-50999 exclusion");
+  EXPECT_EQ(Reports().back(), "ERROR ports: could not delete the 50990-50999 exclusion");
 
   // The listing after the delete failing keeps the mark too: the outcome is unknown.
-  g_reports.clear();
+  Reports().clear();
   system.onDelete = [](std::vector<PortExclusion>& t) { t.clear(); };
   system.listCodes = {0, 1};
   EXPECT_EQ(ReleasePorts(system, location), 0);
   EXPECT_TRUE(system.mark);
-  EXPECT_EQ(g_reports.back(), "ERROR ports: could not delete the 50990-50999 exclusion");
+  EXPECT_EQ(Reports().back(), "ERROR ports: could not delete the 50990-50999 exclusion");
 }
 
 TEST_F(PortReservationTest, AFailedListingEndsTheReleaseQuietlyWithExit0) {
@@ -247,7 +239,7 @@ TEST_F(PortReservationTest, AFailedListingEndsTheReleaseQuietlyWithExit0) {
   system.listCodes = {-1};
   EXPECT_EQ(ReleasePorts(system, location), 0);
   EXPECT_TRUE(system.mark);
-  EXPECT_EQ(g_reports.back(), "ERROR ports: netsh could not list the port exclusions (exit -1)");
+  EXPECT_EQ(Reports().back(), "ERROR ports: netsh could not list the port exclusions (exit -1)");
 }
 
 TEST_F(PortReservationTest, AMarkThatCannotBeDeletedIsAWarning) {
@@ -255,7 +247,7 @@ TEST_F(PortReservationTest, AMarkThatCannotBeDeletedIsAWarning) {
   system.deleteError = 5;
   location.key = "SOFTWARE\\Test";
   EXPECT_EQ(ReleasePorts(system, location), 0);
-  EXPECT_EQ(g_reports.back(), "WARN ports: could not delete SOFTWARE\\Test\\PortReservation (5)");
+  EXPECT_EQ(Reports().back(), "WARN ports: could not delete SOFTWARE\\Test\\PortReservation (5)");
 }
 
 }  // namespace
