@@ -22,7 +22,7 @@ std::wstring UniqueToolName(const wchar_t* what) {
 
 class RunSystemToolTest : public ::testing::Test {
  protected:
-  std::string Name(const std::wstring& wide) const { return test::NarrowUtf8(wide); }
+  std::string Name(const std::wstring& wide) const { return WideToUtf8(wide); }
   LogCapture log_;
 };
 
@@ -106,7 +106,7 @@ TEST_F(RunSystemToolTest, DoesNotWaitForAGrandchildThatKeepsThePipeOpen) {
 TEST_F(RunSystemToolTest, StandInRulesSelectByArgumentsAndRewriteAStateFile) {
   const std::wstring name = UniqueToolName(L"state");
   wchar_t temp[MAX_PATH];
-  const std::string folder = test::NarrowUtf8(std::wstring(temp, GetTempPathW(MAX_PATH, temp)));
+  const std::string folder = WideToUtf8(std::wstring(temp, GetTempPathW(MAX_PATH, temp)));
   const std::string state = folder + "kestrova-state-" + std::to_string(GetCurrentProcessId()) + ".txt";
   const std::string after = state + ".after";
   ASSERT_TRUE(test::WriteBytes(Utf8ToWide(state), "no ranges\r\n"));

@@ -34,7 +34,7 @@ class NetshPortsTest : public testing::Test {
     RemoveDirectoryW(folder_.c_str());
   }
 
-  std::string File(const wchar_t* name) const { return kestrova::test::NarrowUtf8(folder_ + L"\\" + name); }
+  std::string File(const wchar_t* name) const { return WideToUtf8(folder_ + L"\\" + name); }
   void Write(const wchar_t* name, const std::string& bytes) const {
     ASSERT_TRUE(kestrova::test::WriteBytes(folder_ + L"\\" + name, bytes));
   }

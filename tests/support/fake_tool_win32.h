@@ -20,14 +20,6 @@ inline std::wstring SystemFolderW() {
   return std::wstring(folder, n);
 }
 
-inline std::string NarrowUtf8(const std::wstring& wide) {
-  if (wide.empty()) return {};
-  const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), (int)wide.size(), nullptr, 0, nullptr, nullptr);
-  std::string out(n, '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), (int)wide.size(), out.data(), n, nullptr, nullptr);
-  return out;
-}
-
 // The FakeTool program the build made: build/windows/tests/faketool, found from this test program's own place
 // (build/windows/src/<folder>/<name>_tests.exe).
 inline std::wstring FakeToolProgram() {
@@ -45,7 +37,7 @@ class FakeSystemTool {
     // Wine's own placeholder (netsh.exe) is put back afterwards.
     saved_ = MoveFileExW((base_ + L".exe").c_str(), (base_ + L".exe.kestrova-saved").c_str(), MOVEFILE_REPLACE_EXISTING);
     EXPECT_TRUE(CopyFileW(FakeToolProgram().c_str(), (base_ + L".exe").c_str(), FALSE))
-        << "FakeTool.exe missing: " << NarrowUtf8(FakeToolProgram()) << " error " << GetLastError();
+        << "FakeTool.exe missing: " << WideToUtf8(FakeToolProgram()) << " error " << GetLastError();
     DeleteFileW((base_ + L".calls").c_str());
     SetScript(script);
   }
@@ -78,7 +70,7 @@ class FakeSystemTool {
   // "\"<system folder>\<name>.exe\" " as the runner starts it, in UTF-8.
   std::string QuotedProgram() const {
     std::string quoted(1, '"');
-    quoted += NarrowUtf8(base_);
+    quoted += WideToUtf8(base_);
     quoted += ".exe\" ";
     return quoted;
   }
