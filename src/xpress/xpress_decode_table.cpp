@@ -41,45 +41,56 @@ bool DecodeTable::Build(const uint8_t* table) {
   for (uint32_t prefix = 0; prefix < (1u << kRootBits); ++prefix) {
     if (longest[prefix] == 0) continue;
     uint32_t sub_bits = longest[prefix] - kRootBits;
-    entries_[prefix] = (next_free << 16) | kLinkFlag | (sub_bits << 8);
+    entries_[prefix] = (next_free << 16) | kSpecial | (sub_bits << 5);
     next_free += 1u << sub_bits;
   }
   for (int s = 0; s < kSymbolCount; ++s) {
     uint32_t length = lengths[s];
     if (length == 0) continue;
-    uint32_t leaf = (static_cast<uint32_t>(s) << 16) | length;
+    uint32_t leaf;
+    if (s < 256) {
+      leaf = (static_cast<uint32_t>(s) << 16) | (1u << 9) | (length << 5) | length;
+    } else {
+      uint32_t field = (s - 256) & 15;
+      uint32_t slot = (s - 256) >> 4;
+      leaf = field == 15 ? kSpecial | kMatch | (slot << 5) | length
+                         : kMatch | ((field + kMinMatch) << 9) | (slot << 5) | (length + slot);
+    }
     if (length <= kRootBits) {
       uint32_t first = static_cast<uint32_t>(codes[s]) << (kRootBits - length);
       for (uint32_t i = 0; i < (1u << (kRootBits - length)); ++i) entries_[first + i] = leaf;
     } else {
       uint32_t prefix = codes[s] >> (length - kRootBits);
       uint32_t link = entries_[prefix];
-      uint32_t sub_bits = (link >> 8) & 15;
+      uint32_t sub_bits = Aux(link);
       uint32_t tail_bits = length - kRootBits;
       uint32_t tail = codes[s] & ((1u << tail_bits) - 1);
       uint32_t first = (link >> 16) + (tail << (sub_bits - tail_bits));
       for (uint32_t i = 0; i < (1u << (sub_bits - tail_bits)); ++i) entries_[first + i] = leaf;
     }
   }
-  BuildPairs();
+  PairLiterals();
   return true;
 }
 
-// Literal runs dominate the decoder's time on machine code; two literals per lookup halve the dependent
-// table loads there.
-void DecodeTable::BuildPairs() {
+// Literal runs dominate the decoder's time on machine code; two literals per lookup halve the dependent table
+// loads there. A slot's second code may sit in a slot already paired, so the single entries come from a copy.
+void DecodeTable::PairLiterals() {
   constexpr uint32_t kMask = (1u << kRootBits) - 1;
+  constexpr uint32_t kKind = kSpecial | kMatch;
+  uint32_t single[1u << kRootBits];
+  for (uint32_t i = 0; i <= kMask; ++i) single[i] = entries_[i];
   for (uint32_t i = 0; i <= kMask; ++i) {
-    uint32_t first = entries_[i];
-    pairs_[i] = first;
-    if (first & kLinkFlag) continue;
-    uint32_t first_length = first & 15;
-    if ((first >> 16) >= 256 || first_length >= kRootBits) continue;
+    uint32_t first = single[i];
+    if (first & kKind) continue;
+    uint32_t first_length = Bits(first);
+    if (first_length >= kRootBits) continue;
     // The bits after the first code, padded with zeros: their entry is exact if its code fits in them.
-    uint32_t second = entries_[(i << first_length) & kMask];
-    uint32_t second_length = second & 15;
-    if ((second & kLinkFlag) || (second >> 16) >= 256 || first_length + second_length > kRootBits) continue;
-    pairs_[i] = ((first >> 16) << 16) | ((second >> 16) << 8) | kPairFlag | (first_length + second_length);
+    uint32_t second = single[(i << first_length) & kMask];
+    uint32_t second_length = Bits(second);
+    if ((second & kKind) || first_length + second_length > kRootBits) continue;
+    entries_[i] = (first & 0x00FF0000u) | ((second & 0x00FF0000u) << 8) | (2u << 9) | (first_length << 5) |
+                  (first_length + second_length);
   }
 }
 

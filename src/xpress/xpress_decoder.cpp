@@ -1,8 +1,13 @@
 // Decoder for the raw LZ77+Huffman stream. The reference reader loads 16-bit words lazily and takes extra
 // length bytes from wherever its word loading has got to; this one loads up to four words ahead for speed and
 // rewinds the surplus whenever the byte position matters (extra length bytes, the next block's table).
+// Most of each block goes through a fast loop that tests its input and output margins once per iteration;
+// the last bytes of a block and of the stream go through a careful loop that tests every step.
 #include <cstring>
 #include <memory>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "xpress/xpress_decode_table.h"
 #include "xpress/xpress_format.h"
@@ -19,6 +24,13 @@ XpressHuffDecoder::~XpressHuffDecoder() = default;
 
 namespace {
 
+// One fast iteration writes at most four literal bytes as two 2-byte stores, or one match of at most 18 bytes
+// as up to 32 bytes of whole pieces; longer matches are copied with their own bound test.
+constexpr size_t kOutputMargin = 32;
+// Literals a fast iteration may write past its starting position: it starts only this far before the block's
+// end, so no literal ever lands beyond the block and the next table is read exactly where the reference reads it.
+constexpr size_t kBlockMargin = 3;
+
 // Left-aligned bit buffer over the input. `pos` may run past the end: missing words read as zero, and callers
 // check afterwards that nothing they actually used lay beyond the input.
 struct BitReader {
@@ -28,21 +40,37 @@ struct BitReader {
   uint64_t bits;
   uint32_t count;
 
+  // Tops the buffer up to at least 49 bits from 8 bytes at `pos`; the caller has proven pos + 8 <= length.
+  // No test of `count` first: loading when nothing is missing adds zero words, and a branch on the number of
+  // bits left mispredicts half the time.
+  void RefillFast() {
+    uint64_t x = Load64(in + pos);
+    // Words arrive little-endian but are consumed first-word-first from the top: reverse the word order.
+    x = (x << 32) | (x >> 32);
+    x = ((x & 0x0000FFFF0000FFFFull) << 16) | ((x >> 16) & 0x0000FFFF0000FFFFull);
+    // Bits of a partly taken word beyond `count` are the very bits the next load ORs in again.
+    bits |= x >> count;
+    uint32_t words = (64 - count) >> 4;
+    pos += 2 * words;
+    count += 16 * words;
+  }
+
+  // Tops the buffer up to at least 32 bits by adding the next two words when 32 or fewer are left; the caller
+  // has proven pos + 4 <= length. Selects rather than branches: how many bits an entry takes is data.
+  void Refill32() {
+    uint32_t pair = Load32(in + pos);
+    pair = (pair << 16) | (pair >> 16);
+    uint64_t low = 0 - static_cast<uint64_t>(count <= 32);  // all ones or zero: compilers keep masks branch-free
+    bits |= (static_cast<uint64_t>(pair) << ((32 - count) & 63)) & low;
+    pos += 4 & low;
+    count += 32 & static_cast<uint32_t>(low);
+  }
+
   // Guarantees at least 49 valid bits: two symbols, or one symbol and its offset bits, without another refill.
   // False once bits already consumed lay beyond the input (only checked near the end, where it can happen).
   bool Refill() {
     if (pos + 8 <= length) {
-      // No test of `count` first: loading when nothing is missing adds zero words, and a branch on the number
-      // of bits left mispredicts half the time.
-      uint64_t x = Load64(in + pos);
-      // Words arrive little-endian but are consumed first-word-first from the top: reverse the word order.
-      x = (x << 32) | (x >> 32);
-      x = ((x & 0x0000FFFF0000FFFFull) << 16) | ((x >> 16) & 0x0000FFFF0000FFFFull);
-      // Bits of a partly taken word beyond `count` are the very bits the next load ORs in again.
-      bits |= x >> count;
-      uint32_t words = (64 - count) >> 4;
-      pos += 2 * words;
-      count += 16 * words;
+      RefillFast();
       return true;
     }
     if (count > 48) return true;
@@ -70,25 +98,21 @@ struct BitReader {
     bits &= ~0ull << (64 - kept);
   }
 
-  uint32_t Decode(const DecodeTable& table) {
-    uint32_t entry = table.Lookup(bits);
-    uint32_t n = entry & 15;
+  void Consume(uint32_t n) {
     bits <<= n;
     count -= n;
-    return entry >> 16;
   }
 
   uint32_t Take(uint32_t n) {  // n <= 15; yields (1 << n) + the next n bits, which is how offsets are formed
     uint32_t value = static_cast<uint32_t>(((bits >> 1) | (1ull << 63)) >> (63 - n));
-    bits <<= n;
-    count -= n;
+    Consume(n);
     return value;
   }
 };
 
-// Length of a match whose 4-bit length field is 15: extra bytes at the reader's byte position.
-bool ReadLongLength(BitReader& r, size_t* length) {
-  r.Rewind();
+// Length of a match whose 4-bit length field is 15: extra bytes at the reader's byte position, which the
+// reader must already have rewound to.
+bool ReadLongLengthBytes(BitReader& r, size_t* length) {
   if (r.pos >= r.length) return false;
   uint32_t b = r.in[r.pos++];
   if (b < 255) {
@@ -108,72 +132,181 @@ bool ReadLongLength(BitReader& r, size_t* length) {
   return true;
 }
 
+bool ReadLongLength(BitReader& r, size_t* length) {
+  r.Rewind();
+  return ReadLongLengthBytes(r, length);
+}
+
+// The literals are read back at once by a 16-byte load. A load is served from a store still in flight only
+// when one store covers it whole; two byte stores under a 16-byte load stall it until they reach the cache.
+inline void StageLiterals(uint8_t* literals, uint32_t bytes) {
+#if defined(__SSE2__)
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(literals), _mm_cvtsi32_si128(static_cast<int>(bytes)));
+#else
+  uint8_t piece[16] = {static_cast<uint8_t>(bytes), static_cast<uint8_t>(bytes >> 8)};
+  std::memcpy(literals, piece, 16);
+#endif
+}
+
+inline void Copy8(uint8_t* dst, const uint8_t* src) { std::memcpy(dst, src, 8); }
+inline void Copy16(uint8_t* dst, const uint8_t* src) { std::memcpy(dst, src, 16); }
+
+// Short period: lay down the first 8 bytes one by one, then copy 8 at a time from a multiple of the period at
+// least 8 back, so every piece reads only finished bytes. Writes max(length, 8) rounded up to 8 bytes.
+inline void CopyShortPeriod(uint8_t* dst, size_t offset, size_t length) {
+  const uint8_t* src = dst - offset;
+  for (size_t i = 0; i < 8; ++i) dst[i] = src[i];
+  size_t step = ((8 + offset - 1) / offset) * offset;
+  for (size_t i = 8; i < length; i += 8) Copy8(dst + i, dst + i - step);
+}
+
+// A match of at most 18 bytes with at least kOutputMargin bytes of room: whole pieces, no length loop.
+inline void CopyShortMatch(uint8_t* dst, size_t offset, size_t length) {
+  const uint8_t* src = dst - offset;
+  if (offset >= 16) {
+    // Pieces of 16 read only finished bytes when the source lies 16 or more back.
+    Copy16(dst, src);
+    Copy16(dst + 16, src + 16);
+  } else if (offset >= 8) {
+    Copy8(dst, src);
+    Copy8(dst + 8, src + 8);
+    Copy8(dst + 16, src + 16);
+  } else if (offset == 1) {
+    uint64_t run = 0x0101010101010101ull * src[0];
+    std::memcpy(dst, &run, 8);
+    std::memcpy(dst + 8, &run, 8);
+    std::memcpy(dst + 16, &run, 8);
+  } else {
+    CopyShortPeriod(dst, offset, length);
+  }
+}
+
+// Any match, with `room` bytes left in the output (length <= room).
 inline void CopyMatch(uint8_t* out, size_t out_pos, size_t offset, size_t length, size_t room) {
   uint8_t* dst = out + out_pos;
   const uint8_t* src = dst - offset;
   if (offset >= 8 && length + 16 <= room) {
-    // Chunks of 8 never read bytes this copy has yet to write when the source is 8 or more bytes back. Most
-    // matches are short, so the first 16 bytes go without a loop test.
-    std::memcpy(dst, src, 8);
-    std::memcpy(dst + 8, src + 8, 8);
-    for (size_t i = 16; i < length; i += 8) std::memcpy(dst + i, src + i, 8);
+    Copy8(dst, src);
+    Copy8(dst + 8, src + 8);
+    for (size_t i = 16; i < length; i += 8) Copy8(dst + i, src + i);
   } else if (offset == 1) {
     std::memset(dst, src[0], length);
   } else if (length + 8 <= room) {
-    // Short period: lay down the first 8+ bytes one by one, then copy 8 at a time from a multiple of the
-    // period at least 8 back, so every chunk reads only finished bytes.
-    size_t step = ((8 + offset - 1) / offset) * offset;
-    size_t head = step < length ? step : length;
-    for (size_t i = 0; i < head; ++i) dst[i] = src[i];
-    for (size_t i = head; i < length; i += 8) {
-      uint64_t chunk;
-      std::memcpy(&chunk, dst + i - step, 8);
-      std::memcpy(dst + i, &chunk, 8);
-    }
+    CopyShortPeriod(dst, offset, length);
   } else {
     for (size_t i = 0; i < length; ++i) dst[i] = src[i];
+  }
+}
+
+// A match of any length; pieces of 16 while there is room for a whole last piece.
+inline void CopyLongMatch(uint8_t* out, size_t out_pos, size_t offset, size_t length, size_t room) {
+  uint8_t* dst = out + out_pos;
+  const uint8_t* src = dst - offset;
+  if (length + 16 > room || (offset < 16 && offset != 1)) {
+    CopyMatch(out, out_pos, offset, length, room);
+  } else if (offset != 1) {
+    for (size_t i = 0; i < length; i += 16) Copy16(dst + i, src + i);
+  } else if (length > 256) {
+    std::memset(dst, src[0], length);
+  } else {
+    uint64_t run = 0x0101010101010101ull * src[0];
+    uint8_t piece[16];
+    std::memcpy(piece, &run, 8);
+    std::memcpy(piece + 8, &run, 8);
+    for (size_t i = 0; i < length; i += 16) std::memcpy(dst + i, piece, 16);
   }
 }
 
 }  // namespace
 
 bool XpressHuffDecoder::DecompressRaw(const uint8_t* in, size_t length, uint8_t* out, size_t expected) {
-  const DecodeTable& table = state_->table;
+  DecodeTable& table = state_->table;
   size_t out_pos = 0;
   size_t block_start = 0;  // input position of the current block's table
   BitReader r{in, length, 0, 0, 0};
+  const size_t fast_in_end = length >= 8 ? length - 8 : 0;  // a fast refill may start at or before this
+  const size_t fast_out_end = expected > kOutputMargin ? expected - kOutputMargin : 0;
+  // Literals go out through the same 32-byte copy as matches, from here.
+  uint8_t literals[32] = {};
   while (out_pos < expected) {
     if (block_start > length || length - block_start < kTableBytes) return false;
-    if (!state_->table.Build(in + block_start)) return false;
+    if (!table.Build(in + block_start)) return false;
     r.pos = block_start + kTableBytes;
     r.bits = 0;
     r.count = 0;
     size_t block_end = expected - out_pos > kBlockOutput ? out_pos + kBlockOutput : expected;
-    while (out_pos < block_end) {
-      if (!r.Refill()) return false;
-      uint32_t pair = table.LookupPair(r.bits);
-      if ((pair & DecodeTable::kPairFlag) && block_end - out_pos >= 2) {
-        out[out_pos] = static_cast<uint8_t>(pair >> 16);
-        out[out_pos + 1] = static_cast<uint8_t>(pair >> 8);
-        out_pos += 2;
-        r.bits <<= pair & 15;
-        r.count -= pair & 15;
-        continue;
-      }
-      uint32_t symbol = r.Decode(table);
-      if (symbol < 256) {
-        out[out_pos++] = static_cast<uint8_t>(symbol);
-        if (out_pos >= block_end) break;
-        symbol = r.Decode(table);
-        if (symbol < 256) {
-          out[out_pos++] = static_cast<uint8_t>(symbol);
+    size_t fast_end = block_end - kBlockMargin < fast_out_end ? block_end - kBlockMargin : fast_out_end;
+
+    // After a refill there are 32 bits or more, and an entry takes at most 30 (a 15-bit code and 15 offset
+    // bits). Literals and short matches share one path without a branch between them: the offset is worked
+    // out for both and 32 bytes are copied either from the literals or from the match's source. The reader
+    // lives in locals here: handing it to a function by reference would keep it in memory for the whole loop.
+    if (length >= 8) {
+      BitReader f = r;
+      while (out_pos < fast_end && f.pos <= fast_in_end) {
+        f.Refill32();
+        uint32_t e = table.Root(f.bits);
+        if (e & DecodeTable::kSpecial) [[unlikely]] {
+          if (!(e & DecodeTable::kMatch)) e = table.Follow(e, f.bits);
+          if (DecodeTable::IsLongMatch(e)) {
+            f.Consume(DecodeTable::Bits(e));
+            BitReader slow = f;
+            size_t match_length = 0;
+            if (!ReadLongLength(slow, &match_length)) return false;
+            f = slow;
+            size_t offset = f.Take(DecodeTable::Aux(e));
+            size_t room = expected - out_pos;
+            if (offset > out_pos || match_length > room) return false;
+            CopyLongMatch(out, out_pos, offset, match_length, room);
+            out_pos += match_length;
+            continue;
+          }
+        }
+        uint32_t taken = DecodeTable::Bits(e);
+        uint32_t slot = DecodeTable::Aux(e);
+        size_t offset = static_cast<size_t>((((f.bits << (taken - slot)) >> 1) | (1ull << 63)) >> (63 - slot));
+        f.Consume(taken);
+        size_t produced = DecodeTable::Output(e);
+        uint8_t* dst = out + out_pos;
+        bool match = (e & DecodeTable::kMatch) != 0;
+        if (match & ((offset < 16) | (offset > out_pos))) [[unlikely]] {
+          if (offset > out_pos) return false;
+          CopyShortMatch(dst, offset, produced);
+          out_pos += produced;
           continue;
         }
+        StageLiterals(literals, e >> 16);
+        const uint8_t* src = match ? dst - offset : literals;
+        // With the source 16 or more back, the second piece reads only bytes the first has written.
+        Copy16(dst, src);
+        Copy16(dst + 16, src + 16);
+        out_pos += produced;
       }
-      symbol -= 256;
-      size_t match_length = (symbol & 15) + kMinMatch;
-      if ((symbol & 15) == 15 && !ReadLongLength(r, &match_length)) return false;
-      size_t offset = r.Take(symbol >> 4);
+      r = f;
+    }
+
+    while (out_pos < block_end) {
+      if (!r.Refill()) return false;
+      uint32_t e = table.Lookup(r.bits);
+      if (!(e & DecodeTable::kMatch)) {
+        out[out_pos++] = static_cast<uint8_t>(e >> 16);
+        if (DecodeTable::Output(e) == 2 && out_pos < block_end) {
+          out[out_pos++] = static_cast<uint8_t>(e >> 24);
+          r.Consume(DecodeTable::Bits(e));
+        } else {
+          r.Consume(DecodeTable::Aux(e));
+        }
+        continue;
+      }
+      size_t match_length = DecodeTable::Output(e);
+      uint32_t slot = DecodeTable::Aux(e);
+      if (DecodeTable::IsLongMatch(e)) {
+        r.Consume(DecodeTable::Bits(e));
+        if (!ReadLongLength(r, &match_length)) return false;
+      } else {
+        r.Consume(DecodeTable::Bits(e) - slot);
+      }
+      size_t offset = r.Take(slot);
       size_t room = expected - out_pos;
       if (offset > out_pos || match_length > room) return false;
       CopyMatch(out, out_pos, offset, match_length, room);
