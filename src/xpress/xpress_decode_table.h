@@ -12,9 +12,10 @@ namespace kestrova::xpress {
 //   bits 0..4    stream bits to take: the code plus, for a short match, its offset bits
 //   bits 5..8    a match's offset slot; for literals the first code's own length; for a link the second
 //                level's index width
-//   bits 9..13   output bytes: 1 or 2 literals, 3..17 for a short match (length field below 15)
+//   bits 9..13   output bytes: 1 or 2 literals, 3..16 for a short match (length field below 14)
 //   bit 14       a match (otherwise literals or a link)
-//   bit 15       special: a link (no match bit) or a long match (length field 15; bits 0..4 count the code only)
+//   bit 15       special: a link (no match bit) or a slow match, whose bits 0..4 count the code only: length
+//                17 (bits 9..13) or a length field of 15 (bits 9..13 zero; extra length bytes follow)
 //   bits 16..31  the literals, first in 16..23; for a link, where its second level starts
 class DecodeTable {
  public:
@@ -25,7 +26,7 @@ class DecodeTable {
   static uint32_t Bits(uint32_t entry) { return entry & 31; }
   static uint32_t Aux(uint32_t entry) { return (entry >> 5) & 15; }
   static uint32_t Output(uint32_t entry) { return (entry >> 9) & 31; }
-  static bool IsLongMatch(uint32_t entry) { return (entry & (kSpecial | kMatch)) == (kSpecial | kMatch); }
+  static bool IsSlowMatch(uint32_t entry) { return (entry & (kSpecial | kMatch)) == (kSpecial | kMatch); }
 
   // Reads the 512 4-bit lengths from table[0, 256). False when they do not form a complete prefix code.
   bool Build(const uint8_t* table);
@@ -42,7 +43,7 @@ class DecodeTable {
   }
 
  private:
-  void PairLiterals();
+  void PairLiterals(const uint16_t* sorted, const uint8_t* lengths, uint32_t short_codes);
 
   // First level plus the worst case of every first-level slot owning a full 2^(15-11) second level.
   uint32_t entries_[(1u << kRootBits) + (1u << 15)];

@@ -24,12 +24,12 @@ XpressHuffDecoder::~XpressHuffDecoder() = default;
 
 namespace {
 
-// One fast iteration writes at most four literal bytes as two 2-byte stores, or one match of at most 18 bytes
-// as up to 32 bytes of whole pieces; longer matches are copied with their own bound test.
-constexpr size_t kOutputMargin = 32;
-// Literals a fast iteration may write past its starting position: it starts only this far before the block's
-// end, so no literal ever lands beyond the block and the next table is read exactly where the reference reads it.
-constexpr size_t kBlockMargin = 3;
+// One fast iteration writes one 16-byte piece for up to two literals or a match of up to 16 bytes; longer
+// matches are copied with their own bound test.
+constexpr size_t kOutputMargin = 16;
+// A fast iteration starts at least this far before the block's end, so its literals (two at most) never land
+// beyond the block and the next table is read exactly where the reference reads it.
+constexpr size_t kBlockMargin = 2;
 
 // Left-aligned bit buffer over the input. `pos` may run past the end: missing words read as zero, and callers
 // check afterwards that nothing they actually used lay beyond the input.
@@ -53,17 +53,6 @@ struct BitReader {
     uint32_t words = (64 - count) >> 4;
     pos += 2 * words;
     count += 16 * words;
-  }
-
-  // Tops the buffer up to at least 32 bits by adding the next two words when 32 or fewer are left; the caller
-  // has proven pos + 4 <= length. Selects rather than branches: how many bits an entry takes is data.
-  void Refill32() {
-    uint32_t pair = Load32(in + pos);
-    pair = (pair << 16) | (pair >> 16);
-    uint64_t low = 0 - static_cast<uint64_t>(count <= 32);  // all ones or zero: compilers keep masks branch-free
-    bits |= (static_cast<uint64_t>(pair) << ((32 - count) & 63)) & low;
-    pos += 4 & low;
-    count += 32 & static_cast<uint32_t>(low);
   }
 
   // Guarantees at least 49 valid bits: two symbols, or one symbol and its offset bits, without another refill.
@@ -160,22 +149,17 @@ inline void CopyShortPeriod(uint8_t* dst, size_t offset, size_t length) {
   for (size_t i = 8; i < length; i += 8) Copy8(dst + i, dst + i - step);
 }
 
-// A match of at most 18 bytes with at least kOutputMargin bytes of room: whole pieces, no length loop.
-inline void CopyShortMatch(uint8_t* dst, size_t offset, size_t length) {
+// A match of at most 16 bytes whose source lies fewer than 16 bytes back, with kOutputMargin bytes of room:
+// whole pieces of 8, each reading only finished bytes.
+inline void CopyNearMatch(uint8_t* dst, size_t offset, size_t length) {
   const uint8_t* src = dst - offset;
-  if (offset >= 16) {
-    // Pieces of 16 read only finished bytes when the source lies 16 or more back.
-    Copy16(dst, src);
-    Copy16(dst + 16, src + 16);
-  } else if (offset >= 8) {
+  if (offset >= 8) {
     Copy8(dst, src);
     Copy8(dst + 8, src + 8);
-    Copy8(dst + 16, src + 16);
   } else if (offset == 1) {
     uint64_t run = 0x0101010101010101ull * src[0];
     std::memcpy(dst, &run, 8);
     std::memcpy(dst + 8, &run, 8);
-    std::memcpy(dst + 16, &run, 8);
   } else {
     CopyShortPeriod(dst, offset, length);
   }
@@ -226,8 +210,8 @@ bool XpressHuffDecoder::DecompressRaw(const uint8_t* in, size_t length, uint8_t*
   BitReader r{in, length, 0, 0, 0};
   const size_t fast_in_end = length >= 8 ? length - 8 : 0;  // a fast refill may start at or before this
   const size_t fast_out_end = expected > kOutputMargin ? expected - kOutputMargin : 0;
-  // Literals go out through the same 32-byte copy as matches, from here.
-  uint8_t literals[32] = {};
+  // Literals go out through the same 16-byte copy as matches, from here.
+  alignas(16) uint8_t literals[16] = {};
   while (out_pos < expected) {
     if (block_start > length || length - block_start < kTableBytes) return false;
     if (!table.Build(in + block_start)) return false;
@@ -235,25 +219,36 @@ bool XpressHuffDecoder::DecompressRaw(const uint8_t* in, size_t length, uint8_t*
     r.bits = 0;
     r.count = 0;
     size_t block_end = expected - out_pos > kBlockOutput ? out_pos + kBlockOutput : expected;
-    size_t fast_end = block_end - kBlockMargin < fast_out_end ? block_end - kBlockMargin : fast_out_end;
+    size_t fast_end = block_end > kBlockMargin ? block_end - kBlockMargin : 0;
+    if (fast_end > fast_out_end) fast_end = fast_out_end;
 
-    // After a refill there are 32 bits or more, and an entry takes at most 30 (a 15-bit code and 15 offset
+    // After a refill there are 49 bits or more, and an entry takes at most 30 (a 15-bit code and 15 offset
     // bits). Literals and short matches share one path without a branch between them: the offset is worked
-    // out for both and 32 bytes are copied either from the literals or from the match's source. The reader
-    // lives in locals here: handing it to a function by reference would keep it in memory for the whole loop.
+    // out for both and 16 bytes are copied either from the literals or from the match's source, which lies
+    // 16 or more bytes back. The branch between literal and match mispredicted on about every third symbol.
+    // The reader lives in locals here: handing it to a function by reference would keep it in memory.
     if (length >= 8) {
       BitReader f = r;
       while (out_pos < fast_end && f.pos <= fast_in_end) {
-        f.Refill32();
+        f.RefillFast();
         uint32_t e = table.Root(f.bits);
         if (e & DecodeTable::kSpecial) [[unlikely]] {
           if (!(e & DecodeTable::kMatch)) e = table.Follow(e, f.bits);
-          if (DecodeTable::IsLongMatch(e)) {
+          if (DecodeTable::IsSlowMatch(e)) {
             f.Consume(DecodeTable::Bits(e));
-            BitReader slow = f;
-            size_t match_length = 0;
-            if (!ReadLongLength(slow, &match_length)) return false;
-            f = slow;
+            size_t match_length = DecodeTable::Output(e);
+            if (match_length == 0) {
+              f.Rewind();
+              // Almost every long match needs one extra byte; the longer forms take the general reader.
+              match_length = f.pos < length ? in[f.pos] + size_t{18} : 0;
+              if (match_length - 18 < 255) {
+                ++f.pos;
+              } else {
+                BitReader slow = f;
+                if (!ReadLongLengthBytes(slow, &match_length)) return false;
+                f = slow;
+              }
+            }
             size_t offset = f.Take(DecodeTable::Aux(e));
             size_t room = expected - out_pos;
             if (offset > out_pos || match_length > room) return false;
@@ -271,15 +266,13 @@ bool XpressHuffDecoder::DecompressRaw(const uint8_t* in, size_t length, uint8_t*
         bool match = (e & DecodeTable::kMatch) != 0;
         if (match & ((offset < 16) | (offset > out_pos))) [[unlikely]] {
           if (offset > out_pos) return false;
-          CopyShortMatch(dst, offset, produced);
+          CopyNearMatch(dst, offset, produced);
           out_pos += produced;
           continue;
         }
         StageLiterals(literals, e >> 16);
         const uint8_t* src = match ? dst - offset : literals;
-        // With the source 16 or more back, the second piece reads only bytes the first has written.
         Copy16(dst, src);
-        Copy16(dst + 16, src + 16);
         out_pos += produced;
       }
       r = f;
@@ -300,9 +293,9 @@ bool XpressHuffDecoder::DecompressRaw(const uint8_t* in, size_t length, uint8_t*
       }
       size_t match_length = DecodeTable::Output(e);
       uint32_t slot = DecodeTable::Aux(e);
-      if (DecodeTable::IsLongMatch(e)) {
+      if (DecodeTable::IsSlowMatch(e)) {
         r.Consume(DecodeTable::Bits(e));
-        if (!ReadLongLength(r, &match_length)) return false;
+        if (match_length == 0 && !ReadLongLength(r, &match_length)) return false;
       } else {
         r.Consume(DecodeTable::Bits(e) - slot);
       }

@@ -182,6 +182,30 @@ TEST(XpressHuffCodec, RawStreamsRoundTripAtBlockEdges) {
   }
 }
 
+TEST(XpressHuffCodec, ShortPeriodsAndRunsRoundTripAcrossBlockAndStreamEnds) {
+  // Every period below 40 (near sources take their own copy path), runs that end just before, on and just after
+  // a block's end and the stream's end, and literals between them; decoded into a buffer of exactly the size.
+  std::mt19937 random(7);
+  Bytes in;
+  for (size_t period = 1; in.size() < 3 * 65536 + 5000; period = period % 40 + 1) {
+    size_t length = 3 + random() % (period < 20 ? 40 : 400);
+    for (size_t i = 0; i < 1 + random() % 5; ++i) in.push_back(static_cast<uint8_t>(random()));
+    size_t start = in.size();
+    for (size_t i = 0; i < period; ++i) in.push_back(static_cast<uint8_t>(random()));
+    while (in.size() < start + period + length) in.push_back(in[in.size() - period]);
+  }
+  XpressHuffEncoder encoder;
+  XpressHuffDecoder decoder;
+  for (size_t n : {65534u, 65535u, 65536u, 65537u, 65550u, 131070u, 131090u, static_cast<unsigned>(in.size())}) {
+    Bytes packed(n * 2 + 1024);
+    size_t size = encoder.CompressRaw(in.data(), n, packed.data(), packed.size());
+    ASSERT_GT(size, 0u) << n;
+    std::unique_ptr<uint8_t[]> back(new uint8_t[n]);
+    ASSERT_TRUE(decoder.DecompressRaw(packed.data(), size, back.get(), n)) << n;
+    EXPECT_EQ(0, std::memcmp(back.get(), in.data(), n)) << n;
+  }
+}
+
 TEST(XpressHuffEncoder, ReusedEncoderMatchesFreshOne) {
   // Leftovers of an earlier input must never leak into the next stream's matches.
   XpressHuffEncoder reused;
