@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Benchmark of pack and extract on a whole folder (default: Wine's Windows DLLs), beside wimlib-imagex and gcab
 # on the same folder: seconds (wall and CPU), output size, peak memory. Also extract of a small payload, to show
-# extract's memory does not grow with the payload. Run after the windows preset is built.
+# extract's memory does not grow with the payload. Also the native pack program beside wimlib-imagex capture on
+# the same machine. Run after the windows and bench presets are built.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 corpus=${1:-/usr/lib/x86_64-linux-gnu/wine/x86_64-windows}
@@ -9,6 +10,8 @@ source scripts/wine-env.sh
 wine_start
 trap wine_stop EXIT
 exe=$(pwd)/build/windows/src/cli/KestrovaPayload.exe
+host_pack=$(pwd)/build/bench/src/cli/kestrova-pack
+[ -x "$host_pack" ] || { echo "build the bench preset first (cmake --build build/bench --target kestrova-pack)"; exit 1; }
 # Under Wine no folder is admin-only, so extract runs unelevated, past the install-folder guard.
 BUILD_LAUNCHER=$(pwd)/build/windows/tests/launcher/RunUnelevated.exe
 work="$WINEPREFIX/drive_c/kestrova-bench"
@@ -36,8 +39,12 @@ msi() {  # archive -> package with the archive as row PayloadArchive
 }
 
 echo "corpus: $(find "$work/app" -type f | wc -l) files, $(du -sb "$work/app" | cut -f1) bytes"
+echo "load before: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores"
 row "pack (KestrovaPayload)" "$work/app.kvp" wine "$exe" pack --src 'C:\kestrova-bench\app' --out 'C:\kestrova-bench\app.kvp'
 row "wimlib capture XPRESS t1" "$work/app.wim" wimlib-imagex capture "$work/app" "$work/app.wim" --compress=XPRESS --threads=1
+row "kestrova-pack (native)" "$work/app-native.kvp" "$host_pack" --src "$work/app" --out "$work/app-native.kvp"
+cmp -s "$work/app.kvp" "$work/app-native.kvp" && echo "native archive: byte-identical to the exe's" \
+  || echo "native archive: DIFFERS from the exe's"
 row "gcab -c -z" "$work/app.cab" bash -c "cd '$work/app' && gcab -c -z '$work/app.cab' *"
 msi "$work/app.kvp" "$work/app.msi"
 row "extract --db/--row" "$work/out" wine "$BUILD_LAUNCHER" "$exe" extract --out 'C:\kestrova-bench\out' --db 'C:\kestrova-bench\app.msi' --row PayloadArchive --log 'C:\kestrova-bench\x.log'
@@ -49,4 +56,5 @@ row "gcab -x" "$work/out3" gcab -x -C "$work/out3" "$work/app.cab"
 wine "$exe" pack --src 'C:\kestrova-bench\small' --out 'C:\kestrova-bench\small.kvp' >/dev/null
 msi "$work/small.kvp" "$work/small.msi"
 row "extract small payload" "$work/outs" wine "$BUILD_LAUNCHER" "$exe" extract --out 'C:\kestrova-bench\outs' --db 'C:\kestrova-bench\small.msi' --row PayloadArchive --log 'C:\kestrova-bench\x.log'
+echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
 rm -rf "$work"

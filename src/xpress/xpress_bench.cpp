@@ -89,6 +89,14 @@ void Run(const char* name, const char* unit_name, const Bytes& data, size_t unit
   std::fflush(stdout);
 }
 
+// The machine's load average, printed beside the figures: on a shared machine they mean little without it.
+std::string LoadAverage() {
+  std::ifstream in("/proc/loadavg");
+  std::string one, five, fifteen;
+  in >> one >> five >> fifteen;
+  return one + " " + five + " " + fifteen;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -99,7 +107,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "no data in %s\n", folder.c_str());
     return 1;
   }
-  std::printf("data %s: %.1f MB\n", folder.c_str(), data.size() / 1e6);
+  std::printf("data %s: %.1f MB, load %s\n", folder.c_str(), data.size() / 1e6, LoadAverage().c_str());
   kestrova::xpress::XpressHuffEncoder encoder;
   kestrova::xpress::XpressHuffDecoder decoder;
 
@@ -131,5 +139,6 @@ int main(int argc, char** argv) {
     wimlib_free_compressor(wc);
   }
   wimlib_free_decompressor(wd);
+  std::printf("load %s\n", LoadAverage().c_str());
   return 0;
 }
