@@ -130,7 +130,7 @@ void RunArchive(const char* label, const std::vector<InputFile>& files) {
         std::exit(1);
       }
     }
-    if (!WriteEndRecord(sink, writer.entriesWritten())) std::abort();
+    if (!writer.Finish(nullptr) || !WriteEndRecord(sink, writer.entriesWritten())) std::abort();
   }
   const Result written = End(writePhase);
 

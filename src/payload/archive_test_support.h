@@ -59,6 +59,7 @@ inline Bytes WriteArchive(const std::vector<File>& files) {
     std::string error;
     EXPECT_TRUE(writer.AddFile(f.path, f.content.size(), DigestOf(f.content), source, &error)) << error;
   }
+  EXPECT_TRUE(writer.Finish(nullptr));
   EXPECT_TRUE(WriteEndRecord(sink, writer.entriesWritten()));
   return sink.bytes();
 }

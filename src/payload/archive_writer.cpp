@@ -25,11 +25,42 @@ Writer::Writer(ByteSink& sink, std::unique_ptr<ChunkCompressor> compressor)
   if (!input_ || !output_) compressor_.reset();
 }
 
+Writer::Writer(ByteSink& sink, unsigned workers) : sink_(sink) {
+  if (workers <= 1) {
+    compressor_ = CreateChunkCompressor();
+    input_ = AllocateZeroed(kMaxChunkLength);
+    output_ = AllocateZeroed(kWriterOutputCapacity);
+    if (!input_ || !output_) compressor_.reset();
+    return;
+  }
+  std::vector<std::unique_ptr<ChunkCompressor>> compressors;
+  for (unsigned i = 0; i < workers; ++i) {
+    compressors.push_back(CreateChunkCompressor());
+    if (!compressors.back()) return;
+  }
+  pipeline_ = std::make_unique<ChunkPipeline>(sink, std::move(compressors));
+  if (!pipeline_->usable()) pipeline_.reset();
+}
+
 Writer::~Writer() = default;
+
+bool Writer::HasCompressor() const { return compressor_ != nullptr || pipeline_ != nullptr; }
+
+bool Writer::Emit(const uint8_t* data, size_t length) {
+  return pipeline_ ? pipeline_->QueueBytes(data, length) : sink_.Write(data, length);
+}
+
+bool Writer::Finish(std::string* error) {
+  if (pipeline_ && !pipeline_->Flush()) {
+    Fail(error, "write failed");
+    return false;
+  }
+  return true;
+}
 
 bool Writer::AddFile(std::string_view path, uint64_t size, const Sha256Digest& sha256, ByteSource& content,
                      std::string* error) {
-  if (!input_ || !output_) {
+  if (!HasCompressor()) {
     Fail(error, "write failed");
     return false;
   }
@@ -50,7 +81,7 @@ bool Writer::AddFile(std::string_view path, uint64_t size, const Sha256Digest& s
   at += 8;
   std::memcpy(header + at, sha256.data(), sha256.size());
   at += sha256.size();
-  if (!sink_.Write(header, at)) {
+  if (!Emit(header, at)) {
     Fail(error, "write failed");
     return false;
   }
@@ -61,13 +92,20 @@ bool Writer::AddFile(std::string_view path, uint64_t size, const Sha256Digest& s
   uint64_t remaining = size;
   while (remaining > 0) {
     const size_t piece = remaining < kMaxChunkLength ? static_cast<size_t>(remaining) : kMaxChunkLength;
+    uint8_t* buffer = pipeline_ ? pipeline_->NextInput() : input_.get();
+    if (!buffer) {
+      Fail(error, "write failed");
+      return false;
+    }
     size_t got = 0;
-    if (!content.Read(input_.get(), piece, &got) || got < piece) {
+    if (!content.Read(buffer, piece, &got) || got < piece) {
       Fail(error, QuotedPath(path) + " is shorter than its size");
       return false;
     }
-    accumulator.Add(input_.get(), piece);
-    if (!WriteChunk(input_.get(), piece)) {
+    accumulator.Add(buffer, piece);
+    if (pipeline_) {
+      pipeline_->Submit(piece);
+    } else if (!WriteChunk(buffer, piece)) {
       Fail(error, "write failed");
       return false;
     }
@@ -87,16 +125,7 @@ bool Writer::WriteChunk(const uint8_t* data, size_t length) {
   size_t compressed = 0;
   const bool ok =
       compressor_ && compressor_->Compress(data, length, output_.get(), kWriterOutputCapacity, &compressed);
-  uint8_t header[kChunkHeaderLength];
-  StoreLittleEndian(header, length, 4);
-  if (ok && compressed > 0 && compressed < length) {
-    StoreLittleEndian(header + 4, compressed, 4);
-    header[8] = kCodecXpressHuff;
-    return sink_.Write(header, sizeof header) && sink_.Write(output_.get(), compressed);
-  }
-  StoreLittleEndian(header + 4, length, 4);
-  header[8] = kCodecStored;
-  return sink_.Write(header, sizeof header) && sink_.Write(data, length);
+  return WriteChunkRecord(sink_, data, length, output_.get(), compressed, ok);
 }
 
 }  // namespace kestrova::payload

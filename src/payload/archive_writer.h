@@ -12,6 +12,7 @@
 #include "payload/archive_format.h"
 #include "payload/byte_stream.h"
 #include "payload/chunk_codec.h"
+#include "payload/chunk_pipeline.h"
 
 namespace kestrova::payload {
 
@@ -22,13 +23,17 @@ class Writer {
   explicit Writer(ByteSink& sink);
   // Takes the compressor to use; null stands for one that could not be created.
   Writer(ByteSink& sink, std::unique_ptr<ChunkCompressor> compressor);
+  // Compresses on `workers` threads, each with a compressor from CreateChunkCompressor, and keeps up to
+  // workers + 1 chunks in flight (12 MiB each); 0 or 1 is the single-threaded Writer above. The archive is
+  // byte for byte the one the single-threaded Writer makes.
+  Writer(ByteSink& sink, unsigned workers);
   ~Writer();
   Writer(const Writer&) = delete;
   Writer& operator=(const Writer&) = delete;
 
   // False when the compressor (or a buffer) could not be created; the user then fails with
   // "could not create the XPRESS_HUFF compressor" before writing anything.
-  bool HasCompressor() const { return compressor_ != nullptr; }
+  bool HasCompressor() const;
 
   // Writes one file record for `path` with `size` and the caller's SHA-256 of the content, then the content
   // read from `content` in chunks of at most 4 MiB, each compressed when that makes it smaller. Failures:
@@ -38,6 +43,10 @@ class Writer {
   bool AddFile(std::string_view path, uint64_t size, const Sha256Digest& sha256, ByteSource& content,
                std::string* error);
 
+  // Writes whatever is still in flight; the user calls it after the last AddFile and before the end record.
+  // With workers, a failed write may only show here (or in a later AddFile): "write failed".
+  bool Finish(std::string* error);
+
   // File records written completely; the user writes it as the end record's file count.
   uint64_t entriesWritten() const { return entriesWritten_; }
 
@@ -45,8 +54,12 @@ class Writer {
   // Writes one chunk of 1 to 4 MiB: compressed (codec 1) when that is smaller, else stored (codec 0).
   bool WriteChunk(const uint8_t* data, size_t length);
 
+  // Queues the bytes behind chunks in flight, or writes them at once.
+  bool Emit(const uint8_t* data, size_t length);
+
   ByteSink& sink_;
   std::unique_ptr<ChunkCompressor> compressor_;
+  std::unique_ptr<ChunkPipeline> pipeline_;
   ZeroedBuffer input_;
   ZeroedBuffer output_;
   uint64_t entriesWritten_ = 0;

@@ -246,5 +246,81 @@ TEST(ArchiveWriterTest, MissingCompressorIsVisibleToTheUser) {
   EXPECT_TRUE(sink.bytes().empty());
 }
 
+// Files of every shape the pipeline meets: many that fit one chunk, empty ones between them, several chunks.
+std::vector<File> PipelineFiles() {
+  std::vector<File> files;
+  for (int i = 0; i < 12; ++i) {
+    files.push_back({"small/" + std::to_string(i), test::Compressible(1000 + 7919 * i)});
+    if (i % 4 == 0) files.push_back({"empty/" + std::to_string(i), {}});
+  }
+  files.push_back({"big/three-chunks.bin", test::Compressible(2 * kMaxChunkLength + 3)});
+  files.push_back({"big/random.bin", test::Incompressible(kMaxChunkLength + 1, 9)});
+  files.push_back({"last", {'z'}});
+  return files;
+}
+
+TEST(ArchiveWriterTest, WorkersWriteTheSameBytesAsOneThread) {
+  const std::vector<File> files = PipelineFiles();
+  const Bytes single = test::WriteArchive(files);
+  for (unsigned workers : {2u, 3u}) {
+    MemorySink sink;
+    Writer writer(sink, workers);
+    ASSERT_TRUE(writer.HasCompressor());
+    ASSERT_TRUE(WriteArchiveHeader(sink));
+    for (const File& f : files) {
+      MemorySource source(f.content);
+      std::string error;
+      ASSERT_TRUE(writer.AddFile(f.path, f.content.size(), test::DigestOf(f.content), source, &error)) << error;
+    }
+    ASSERT_TRUE(writer.Finish(nullptr));
+    ASSERT_TRUE(WriteEndRecord(sink, writer.entriesWritten()));
+    EXPECT_TRUE(sink.bytes() == single) << workers;
+  }
+}
+
+TEST(ArchiveWriterTest, WorkersReportEverySinkFailureAndStop) {
+  const std::vector<File> files = PipelineFiles();
+  const Bytes single = test::WriteArchive(files);
+  for (size_t limit : {size_t{0}, size_t{100}, size_t{30000}, single.size() / 2, single.size() - 40}) {
+    MemorySink sink;
+    sink.FailWritesBeyond(limit);
+    Writer writer(sink, 2);
+    bool ok = true;
+    std::string error;
+    for (const File& f : files) {
+      MemorySource source(f.content);
+      ok = writer.AddFile(f.path, f.content.size(), test::DigestOf(f.content), source, &error);
+      if (!ok) break;
+    }
+    if (ok) ok = writer.Finish(&error);
+    EXPECT_FALSE(ok) << limit;
+    EXPECT_EQ(error, "write failed") << limit;
+    EXPECT_LE(sink.bytes().size(), limit);
+  }
+}
+
+TEST(ArchiveWriterTest, WorkersLeaveNothingBehindAfterASourceFails) {
+  // The writer is dropped with chunks still in flight: its workers must stop and nothing is written late.
+  const Bytes content = test::Compressible(3 * kMaxChunkLength);
+  MemorySink sink;
+  {
+    Writer writer(sink, 2);
+    MemorySource source(content);
+    source.FailReadsBeyond(2 * kMaxChunkLength + 10);
+    std::string error;
+    EXPECT_FALSE(writer.AddFile("p", content.size(), test::DigestOf(content), source, &error));
+    EXPECT_EQ(error, "'p' is shorter than its size");
+  }
+  // Whatever went out before the failure is a prefix of the good archive's record, in order.
+  MemorySink good;
+  {
+    Writer writer(good);
+    MemorySource source(content);
+    ASSERT_TRUE(writer.AddFile("p", content.size(), test::DigestOf(content), source, nullptr));
+  }
+  ASSERT_LE(sink.bytes().size(), good.bytes().size());
+  EXPECT_TRUE(std::equal(sink.bytes().begin(), sink.bytes().end(), good.bytes().begin()));
+}
+
 }  // namespace
 }  // namespace kestrova::payload

@@ -170,7 +170,7 @@ bool HashFile(const WideString& path, uint8_t* buffer, uint64_t* length, Sha256D
 }
 
 bool WriteArchive(ByteSink& sink, const std::vector<PackItem>& files, uint64_t* inputBytes, std::string* error) {
-  Writer writer(sink);
+  Writer writer(sink, PackCompressionWorkers());
   const ZeroedBuffer hashBuffer = AllocateZeroed(kHashBufferLength);
   if (!writer.HasCompressor() || !hashBuffer) {
     *error = "could not create the XPRESS_HUFF compressor";
@@ -199,6 +199,7 @@ bool WriteArchive(ByteSink& sink, const std::vector<PackItem>& files, uint64_t* 
     if (!writer.AddFile(file.relativePath, length, digest, content, error)) return false;
     *inputBytes += length;
   }
+  if (!writer.Finish(error)) return false;
   if (!WriteEndRecord(sink, writer.entriesWritten())) {
     *error = "write failed";
     return false;

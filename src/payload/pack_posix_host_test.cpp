@@ -154,7 +154,7 @@ TEST_F(PackPosixTest, NameThatIsNotUtf8StopsTheListing) {
 }
 
 TEST_F(PackPosixTest, MissingOrEmptySourceIsNotListed) {
-  for (const std::string src : {(root_ / "missing").string(), std::string()}) {
+  for (const std::string& src : {(root_ / "missing").string(), std::string()}) {
     lines_.clear();
     EXPECT_EQ(RunPackPosix(src, Out(), {}), 1);
     ASSERT_EQ(lines_.size(), 1u);

@@ -33,7 +33,7 @@ std::string SystemMessage(DWORD code) {
 
 // Writes the whole archive into `sink`; false with the first failure's text.
 bool WriteArchive(ByteSink& sink, const std::vector<PackItem>& files, uint64_t* inputBytes, std::string* error) {
-  Writer writer(sink);
+  Writer writer(sink, PackCompressionWorkers());
   if (!writer.HasCompressor()) {
     *error = "could not create the XPRESS_HUFF compressor";
     return false;
@@ -57,6 +57,7 @@ bool WriteArchive(ByteSink& sink, const std::vector<PackItem>& files, uint64_t* 
     if (!writer.AddFile(file.relativePath, length, digest, *content, error)) return false;
     *inputBytes += length;
   }
+  if (!writer.Finish(error)) return false;
   if (!WriteEndRecord(sink, writer.entriesWritten())) {
     *error = "write failed";
     return false;

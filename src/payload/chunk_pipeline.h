@@ -1,0 +1,86 @@
+// Compresses chunks on worker threads, each with a compressor of its own, and writes them to the sink in the
+// order they were handed over, each after the bytes queued before it. Owns its threads and one input and one
+// output buffer per slot; it knows the chunk framing but nothing of files, paths or digests.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "payload/archive_format.h"
+#include "payload/byte_stream.h"
+#include "payload/chunk_codec.h"
+
+namespace kestrova::payload {
+
+// Writes one chunk record: the compressed form when the compressor succeeded and it is smaller, else the data
+// stored. False when the sink fails.
+bool WriteChunkRecord(ByteSink& sink, const uint8_t* data, size_t length, const uint8_t* compressed,
+                      size_t compressedLength, bool compressedOk);
+
+// Workers for a pack: one per processor, at most four (each keeps 12 MiB of buffers); 1 when unknown.
+unsigned PackCompressionWorkers();
+
+class ChunkPipeline {
+ public:
+  // One worker per compressor (none may be null); one slot more than workers, so that one chunk can be read
+  // while every worker is busy. The sink must outlive the pipeline.
+  ChunkPipeline(ByteSink& sink, std::vector<std::unique_ptr<ChunkCompressor>> compressors);
+  // Stops the workers once their current chunk is done; whatever was not written yet is dropped.
+  ~ChunkPipeline();
+  ChunkPipeline(const ChunkPipeline&) = delete;
+  ChunkPipeline& operator=(const ChunkPipeline&) = delete;
+
+  // False when a slot's buffers could not be allocated; the pipeline must then not be used.
+  bool usable() const { return usable_; }
+
+  // Bytes that go out after every chunk submitted so far and before the next one. False once a write failed.
+  bool QueueBytes(const uint8_t* data, size_t length);
+
+  // A buffer of kMaxChunkLength bytes for the next chunk's content. Writes out finished chunks, oldest first,
+  // waiting for the oldest when no slot is free. Null once a write failed.
+  uint8_t* NextInput();
+
+  // Hands the chunk in the buffer the last NextInput returned, `length` bytes (1..kMaxChunkLength), to a worker.
+  void Submit(size_t length);
+
+  // Waits for every chunk and writes everything still queued, in order. False when any write failed.
+  bool Flush();
+
+ private:
+  enum class SlotState { kFree, kQueued, kDone };
+  struct Slot {
+    ZeroedBuffer input;
+    ZeroedBuffer output;
+    size_t length = 0;
+    size_t compressed = 0;
+    bool compressedOk = false;
+    std::vector<uint8_t> before;  // bytes queued ahead of this chunk
+    SlotState state = SlotState::kFree;
+  };
+
+  void Work(ChunkCompressor& compressor);
+  bool WriteOldest();
+
+  ByteSink& sink_;
+  std::vector<std::unique_ptr<ChunkCompressor>> compressors_;
+  std::vector<Slot> slots_;
+  std::deque<size_t> order_;  // submitted slots not yet written, oldest first
+  std::deque<size_t> jobs_;   // submitted slots no worker has taken yet
+  std::vector<uint8_t> pending_;
+  size_t filling_ = 0;
+  bool usable_ = true;
+  bool failed_ = false;
+  bool stopping_ = false;
+  std::mutex mutex_;
+  std::condition_variable work_;
+  std::condition_variable done_;
+  std::vector<std::thread> threads_;
+};
+
+}  // namespace kestrova::payload
