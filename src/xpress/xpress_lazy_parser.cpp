@@ -6,11 +6,11 @@ namespace kestrova::xpress {
 namespace {
 
 // Tuned on Windows DLLs against wimlib's ratio and speed; see xpress_bench.
-constexpr uint32_t kChainDepth = 16;
-constexpr uint32_t kLazyDepth = 8;
-constexpr uint32_t kNiceLength = 48;
+constexpr uint32_t kChainDepth = 32;
+constexpr uint32_t kLazyDepth = 16;
+constexpr uint32_t kNiceLength = 64;
 // A match this long is taken without looking one byte further.
-constexpr uint32_t kLazyStop = 48;
+constexpr uint32_t kLazyStop = 64;
 // Positions inside a long match are rarely the best later source; indexing only its start saves much time.
 constexpr uint32_t kIndexedMatchPrefix = 1u << 20;
 // Beyond this many bytes a match always beats literals, so their cost is not summed.

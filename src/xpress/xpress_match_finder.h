@@ -1,4 +1,4 @@
-// Match finding for the XPRESS encoder: for each hash of a 4-byte prefix, a row holding the 16 latest positions
+// Match finding for the XPRESS encoder: for each hash of a 4-byte prefix, a row holding the 32 latest positions
 // in a ring, plus a direct-mapped table of the latest position of each 3-byte prefix so length-3 matches are found
 // too. Owns its tables (allocated once); knows nothing of costs or parsing.
 #pragma once
@@ -39,7 +39,7 @@ class MatchFinder {
   size_t hashable_end() const { return hashable_end_; }
 
   // Longest match at pos (< hashable_end) of more than `floor` and at most `limit` bytes, looking at no more than
-  // `depth` (at most 16) row entries and stopping at one of `nice` bytes or more; returns its length (0 if none) and sets
+  // `depth` row entries and stopping at one of `nice` bytes or more; returns its length (0 if none) and sets
   // *offset. Inserts pos. A floor of 2 or less also considers the latest position with the same 3-byte prefix.
   uint32_t FindAndInsert(size_t pos, uint32_t limit, uint32_t floor, uint32_t depth, uint32_t nice,
                          uint32_t* offset);
@@ -57,10 +57,10 @@ class MatchFinder {
   }
 
  private:
-  static constexpr int kRowBits = 12;
+  static constexpr int kRowBits = 11;
   static constexpr int kTagBits = 8;
   static constexpr int kHash3Bits = 12;
-  static constexpr uint32_t kRowSize = 16;
+  static constexpr uint32_t kRowSize = 32;
   static constexpr uint32_t kWindow = 65536;
 
   // Row index in the high bits, the entry's tag in the low kTagBits.
@@ -69,13 +69,19 @@ class MatchFinder {
   uint32_t TagMask(uint32_t r, uint8_t tag, uint32_t newest) const {
     const uint8_t* t = &tags_[r * kRowSize];
 #if defined(__SSE2__)
-    uint32_t m = static_cast<uint32_t>(_mm_movemask_epi8(
-        _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t)), _mm_set1_epi8(static_cast<char>(tag)))));
+    const __m128i want = _mm_set1_epi8(static_cast<char>(tag));
+    uint32_t m = 0;
+    for (uint32_t i = 0; i < kRowSize; i += 16) {
+      m |= static_cast<uint32_t>(_mm_movemask_epi8(
+               _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i)), want)))
+           << i;
+    }
 #else
     uint32_t m = 0;
     for (uint32_t i = 0; i < kRowSize; ++i) m |= static_cast<uint32_t>(t[i] == tag) << i;
 #endif
-    return ((m >> newest) | (m << (kRowSize - newest))) & 0xFFFF;
+    static_assert(kRowSize == 32, "the mask rotates as one 32-bit word");
+    return (m >> newest) | (m << ((kRowSize - newest) & (kRowSize - 1)));
   }
   uint32_t Hash3(size_t pos) const { return ((Load32(in_ + pos) << 8) * 2246822519u) >> (32 - kHash3Bits); }
 
@@ -85,7 +91,7 @@ class MatchFinder {
   // Positions are stored as base_ + pos so entries left over from earlier streams are always out of the window.
   uint32_t base_ = 0;
   // A row's entries are in insertion order around the ring, so walking on from the newest one meets ever farther
-  // positions and can stop at the first out of the window: one cache line per search, no chain of dependent loads,
+  // positions and can stop at the first out of the window: two cache lines per search, no chain of dependent loads,
   // and the tags skip most entries of other prefixes that share the row without touching the data.
   std::unique_ptr<uint32_t[]> rows_;
   std::unique_ptr<uint8_t[]> tags_;
@@ -102,6 +108,15 @@ inline uint32_t MatchFinder::FindAndInsert(size_t pos, uint32_t limit, uint32_t 
   const uint32_t r = h >> kTagBits;
   const uint32_t h3 = Hash3(pos);
   uint32_t* row = &rows_[r * kRowSize];
+#ifdef PREFETCH
+  {
+    // The next position is searched or inserted next in almost every case.
+    uint32_t hn = Hash(pos + 1);
+    __builtin_prefetch(&rows_[(hn >> kTagBits) * kRowSize]);
+    __builtin_prefetch(&tags_[(hn >> kTagBits) * kRowSize]);
+    __builtin_prefetch(&head3_[Hash3(pos + 1)]);
+  }
+#endif
   const uint32_t newest = newest_[r];
   const uint32_t candidate3 = head3_[h3];
   uint32_t mask = TagMask(r, static_cast<uint8_t>(h), newest);
