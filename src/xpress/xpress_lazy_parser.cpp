@@ -5,14 +5,12 @@
 namespace kestrova::xpress {
 namespace {
 
-// Tuned on Windows DLLs against wimlib's ratio and speed; see xpress_bench.
-constexpr uint32_t kChainDepth = 32;
-constexpr uint32_t kLazyDepth = 16;
-constexpr uint32_t kNiceLength = 64;
-// A match this long is taken without looking one byte further.
-constexpr uint32_t kLazyStop = 64;
-// Positions inside a long match are rarely the best later source; indexing only its start saves much time.
-constexpr uint32_t kIndexedMatchPrefix = 1u << 20;
+// Search effort, tuned on Windows DLLs against wimlib's ratio and speed (see xpress_bench). A stream of one block
+// has no history to draw on and gets the deeper search; in a longer stream the window already holds a full block
+// of history for most positions, which finds most matches with a shallower one.
+constexpr SearchEffort kSingleBlockEffort = {32, 16, 64, 1u << 17};
+constexpr SearchEffort kStreamEffort = {8, 4, 32, 32};
+constexpr size_t kSparseStride = 8;
 // Beyond this many bytes a match always beats literals, so their cost is not summed.
 constexpr uint32_t kPricedLength = 12;
 
@@ -25,12 +23,14 @@ inline uint32_t MatchSymbol(uint32_t length, uint32_t offset) {
 
 void LazyParser::Begin(const uint8_t* in, size_t length) {
   in_ = in;
+  effort_ = length > kBlockOutput ? kStreamEffort : kSingleBlockEffort;
   finder_.Begin(in, length);
 }
 
 ParseResult LazyParser::ParseBlock(size_t start, size_t end, const uint8_t* cost, Item* items, uint32_t* freq) {
   const uint8_t* const in = in_;
   MatchFinder& finder = finder_;
+  const SearchEffort effort = effort_;
   // Bits of a match symbol with its offset bits and long-length bytes.
   auto match_bits = [cost](uint32_t length, uint32_t offset) {
     uint32_t stored = length - kMinMatch;
@@ -51,7 +51,8 @@ ParseResult LazyParser::ParseBlock(size_t start, size_t end, const uint8_t* cost
   while (pos < searchable_end) {
     uint32_t offset = 0;
     uint32_t length =
-        finder.FindAndInsert(pos, static_cast<uint32_t>(end - pos), kMinMatch - 1, kChainDepth, kNiceLength, &offset);
+        finder.FindAndInsert(pos, static_cast<uint32_t>(end - pos), kMinMatch - 1, effort.depth, effort.nice,
+                                           &offset);
     int bits = 0;
     if (length != 0) bits = match_bits(length, offset);
     if (length == 0 || (length < kPricedLength && literal_bits(pos, pos + length) <= bits)) {
@@ -63,10 +64,10 @@ ParseResult LazyParser::ParseBlock(size_t start, size_t end, const uint8_t* cost
     // One step of lazy evaluation at a time: when a literal and a match one byte later cover the bytes both
     // choices reach more cheaply, this position becomes a literal.
     bool next_inserted = false;
-    while (length < kLazyStop && pos + 1 < searchable_end) {
+    while (length < effort.nice && pos + 1 < searchable_end) {
       uint32_t next_offset = 0;
       uint32_t next_length = finder.FindAndInsert(pos + 1, static_cast<uint32_t>(end - pos - 1), length - 1,
-                                                  kLazyDepth, kNiceLength, &next_offset);
+                                                  effort.lazy_depth, effort.nice, &next_offset);
       next_inserted = true;
       if (next_length == 0) break;
       int next_bits = cost[in[pos]] + match_bits(next_length, next_offset);
@@ -88,9 +89,14 @@ ParseResult LazyParser::ParseBlock(size_t start, size_t end, const uint8_t* cost
     ++freq[MatchSymbol(length, offset)];
     result.offset_bits += static_cast<uint32_t>(HighBit(offset));
     if (stored >= 15) result.extra_bytes += stored < 270 ? 1 : (stored <= 0xFFFF ? 3 : 7);
-    size_t stop = pos + (length < kIndexedMatchPrefix ? length : kIndexedMatchPrefix);
-    if (stop > searchable_end) stop = searchable_end;
-    for (size_t p = next_inserted ? pos + 2 : pos + 1; p < stop; ++p) finder.Insert(p);
+    size_t match_end = pos + length < searchable_end ? pos + length : searchable_end;
+    size_t dense_end = pos + (length < effort.indexed ? length : effort.indexed);
+    if (dense_end > match_end) dense_end = match_end;
+    size_t p = next_inserted ? pos + 2 : pos + 1;
+    for (; p < dense_end; ++p) finder.Insert(p);
+    // Past that, every few positions: enough that data repeating what this match copies still finds a source
+    // within a few bytes of any start.
+    for (p = dense_end + kSparseStride - 1; p < match_end; p += kSparseStride) finder.Insert(p);
     pos += length;
   }
   for (; pos < end; ++pos) {

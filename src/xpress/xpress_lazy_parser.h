@@ -19,6 +19,13 @@ struct ParseResult {
   uint64_t offset_bits = 0;
 };
 
+struct SearchEffort {
+  uint32_t depth;       // row entries looked at for a match
+  uint32_t lazy_depth;  // the same for the look-ahead one byte further
+  uint32_t nice;        // a match this long ends the search and is taken without looking ahead
+  uint32_t indexed;     // leading positions of a match all indexed; later ones are rarely the best source
+};
+
 class LazyParser {
  public:
   // Starts a new stream over in[0, length): nothing before it may be referenced.
@@ -32,6 +39,7 @@ class LazyParser {
  private:
   MatchFinder finder_;
   const uint8_t* in_ = nullptr;
+  SearchEffort effort_ = {};
 };
 
 }  // namespace kestrova::xpress
