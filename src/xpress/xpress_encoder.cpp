@@ -1,4 +1,4 @@
-// Encoder for the raw LZ77+Huffman stream: 64 KiB blocks, each parsed by the match finder, given its own
+// Encoder for the raw LZ77+Huffman stream: 64 KiB blocks, each parsed by the lazy parser, given its own
 // length-limited Huffman code and written with the two-reserved-slot word layout readers expect.
 #include <cstring>
 #include <memory>

@@ -51,8 +51,7 @@ ParseResult LazyParser::ParseBlock(size_t start, size_t end, const uint8_t* cost
   while (pos < searchable_end) {
     uint32_t offset = 0;
     uint32_t length =
-        finder.FindAndInsert(pos, static_cast<uint32_t>(end - pos), kMinMatch - 1, effort.depth, effort.nice,
-                                           &offset);
+        finder.FindAndInsert(pos, static_cast<uint32_t>(end - pos), kMinMatch - 1, effort.depth, effort.nice, &offset);
     int bits = 0;
     if (length != 0) bits = match_bits(length, offset);
     if (length == 0 || (length < kPricedLength && literal_bits(pos, pos + length) <= bits)) {

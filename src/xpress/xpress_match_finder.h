@@ -41,8 +41,7 @@ class MatchFinder {
   // Longest match at pos (< hashable_end) of more than `floor` and at most `limit` bytes, looking at no more than
   // `depth` row entries and stopping at one of `nice` bytes or more; returns its length (0 if none) and sets
   // *offset. Inserts pos. A floor of 2 or less also considers the latest position with the same 3-byte prefix.
-  uint32_t FindAndInsert(size_t pos, uint32_t limit, uint32_t floor, uint32_t depth, uint32_t nice,
-                         uint32_t* offset);
+  uint32_t FindAndInsert(size_t pos, uint32_t limit, uint32_t floor, uint32_t depth, uint32_t nice, uint32_t* offset);
 
   // Inserts pos (< hashable_end) without searching.
   void Insert(size_t pos) {
@@ -72,8 +71,8 @@ class MatchFinder {
     const __m128i want = _mm_set1_epi8(static_cast<char>(tag));
     uint32_t m = 0;
     for (uint32_t i = 0; i < kRowSize; i += 16) {
-      m |= static_cast<uint32_t>(_mm_movemask_epi8(
-               _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i)), want)))
+      m |= static_cast<uint32_t>(
+               _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i)), want)))
            << i;
     }
 #else
@@ -100,7 +99,7 @@ class MatchFinder {
 };
 
 inline uint32_t MatchFinder::FindAndInsert(size_t pos, uint32_t limit, uint32_t floor, uint32_t depth, uint32_t nice,
-                                          uint32_t* offset) {
+                                           uint32_t* offset) {
   const uint8_t* cur = in_ + pos;
   const uint32_t me = base_ + static_cast<uint32_t>(pos);
   const uint32_t first = Load32(cur);
