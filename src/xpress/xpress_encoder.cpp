@@ -47,10 +47,6 @@ class BitWriter {
     Store16(out_ + end_, w);
     end_ += 2;
   }
-  void PutDword(uint32_t d) {
-    Store32(out_ + end_, d);
-    end_ += 4;
-  }
   size_t Finish() {
     Store16(out_ + slot_, static_cast<uint16_t>(bits_ << (16 - count_)));
     Store16(out_ + next_slot_, 0);

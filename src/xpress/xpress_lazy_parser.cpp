@@ -87,7 +87,8 @@ ParseResult LazyParser::ParseBlock(size_t start, size_t end, const uint8_t* cost
     *out++ = offset << 16 | stored;
     ++freq[MatchSymbol(length, offset)];
     result.offset_bits += static_cast<uint32_t>(HighBit(offset));
-    if (stored >= 15) result.extra_bytes += stored < 270 ? 1 : (stored <= 0xFFFF ? 3 : 7);
+    // A match never leaves its block, so its length always fits the two-byte form.
+    if (stored >= 15) result.extra_bytes += stored < 270 ? 1 : 3;
     size_t match_end = pos + length < searchable_end ? pos + length : searchable_end;
     size_t dense_end = pos + (length < effort.indexed ? length : effort.indexed);
     if (dense_end > match_end) dense_end = match_end;
