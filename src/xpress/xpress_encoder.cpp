@@ -1,4 +1,4 @@
-// Encoder for the raw LZ77+Huffman stream: 64 KiB blocks, each parsed by the match finder, given its own
+// Encoder for the raw LZ77+Huffman stream: 64 KiB blocks, each parsed by the lazy parser, given its own
 // length-limited Huffman code and written with the two-reserved-slot word layout readers expect.
 #include <cstring>
 #include <memory>
@@ -6,12 +6,12 @@
 #include "xpress/xpress_format.h"
 #include "xpress/xpress_huff.h"
 #include "xpress/xpress_huffman_code.h"
-#include "xpress/xpress_match_finder.h"
+#include "xpress/xpress_lazy_parser.h"
 
 namespace kestrova::xpress {
 
 struct XpressHuffEncoder::State {
-  MatchFinder finder;
+  LazyParser parser;
   std::unique_ptr<Item[]> items = std::make_unique<Item[]>(kBlockOutput);
   uint32_t freq[kSymbolCount];
   uint8_t lengths[kSymbolCount];
@@ -30,10 +30,11 @@ class BitWriter {
  public:
   BitWriter(uint8_t* out, size_t pos) : out_(out), slot_(pos), next_slot_(pos + 2), end_(pos + 4) {}
 
+  // n may be up to 32: one call can complete two words.
   void Put(uint32_t value, uint32_t n) {
     bits_ = (bits_ << n) | value;
     count_ += n;
-    if (count_ > 16) {
+    while (count_ > 16) {
       count_ -= 16;
       Store16(out_ + slot_, static_cast<uint16_t>(bits_ >> count_));
       slot_ = next_slot_;
@@ -45,10 +46,6 @@ class BitWriter {
   void PutWord(uint16_t w) {
     Store16(out_ + end_, w);
     end_ += 2;
-  }
-  void PutDword(uint32_t d) {
-    Store32(out_ + end_, d);
-    end_ += 4;
   }
   size_t Finish() {
     Store16(out_ + slot_, static_cast<uint16_t>(bits_ << (16 - count_)));
@@ -70,14 +67,14 @@ class BitWriter {
 size_t XpressHuffEncoder::CompressRaw(const uint8_t* in, size_t length, uint8_t* out, size_t capacity) {
   if (length == 0) return 0;
   State& s = *state_;
-  s.finder.Begin(in, length);
+  s.parser.Begin(in, length);
   // Before any block is coded: literals a little under a byte, match symbols a little over.
   for (int sym = 0; sym < kSymbolCount; ++sym) s.cost[sym] = sym < 256 ? 7 : 9;
   size_t out_pos = 0;
   for (size_t start = 0; start < length; start += kBlockOutput) {
     size_t end = length - start > kBlockOutput ? start + kBlockOutput : length;
     bool last = end == length;
-    ParseResult parsed = s.finder.ParseBlock(start, end, s.cost, s.items.get(), s.freq);
+    ParseResult parsed = s.parser.ParseBlock(start, end, s.cost, s.items.get(), s.freq);
     if (last) ++s.freq[kEndSymbol];
     BuildLimitedLengths(s.freq, kSymbolCount, kMaxCodeLength, s.lengths);
     BuildCanonicalCodes(s.lengths, kSymbolCount, s.codes);
@@ -96,30 +93,33 @@ size_t XpressHuffEncoder::CompressRaw(const uint8_t* in, size_t length, uint8_t*
     }
     BitWriter w(out, out_pos + kTableBytes);
     const Item* items = s.items.get();
+    const uint16_t* codes = s.codes;
+    const uint8_t* lengths = s.lengths;
     for (size_t i = 0; i < parsed.items; ++i) {
       const Item item = items[i];
-      if (item.offset == 0) {
-        w.Put(s.codes[item.length], s.lengths[item.length]);
+      if (item < 65536) {
+        w.Put(codes[item], lengths[item]);
         continue;
       }
-      uint32_t slot = static_cast<uint32_t>(HighBit(item.offset));
-      uint32_t stored = item.length - kMinMatch;
-      uint32_t sym = 256 + (slot << 4) + (stored < 15 ? stored : 15);
-      w.Put(s.codes[sym], s.lengths[sym]);
-      if (stored >= 15) {
-        if (stored < 270) {
-          w.PutByte(static_cast<uint8_t>(stored - 15));
-        } else {
-          w.PutByte(255);
-          if (stored <= 0xFFFF) {
-            w.PutWord(static_cast<uint16_t>(stored));
-          } else {
-            w.PutWord(0);
-            w.PutDword(stored);
-          }
-        }
+      uint32_t offset = item >> 16;
+      uint32_t stored = item & 0xFFFF;
+      uint32_t slot = static_cast<uint32_t>(HighBit(offset));
+      uint32_t extra = offset - (1u << slot);
+      if (stored < 15) {
+        // No length bytes to place between symbol and offset bits, so both go in at once.
+        uint32_t sym = 256 + (slot << 4) + stored;
+        w.Put(static_cast<uint32_t>(codes[sym]) << slot | extra, lengths[sym] + slot);
+        continue;
       }
-      w.Put(item.offset - (1u << slot), slot);
+      uint32_t sym = 256 + (slot << 4) + 15;
+      w.Put(codes[sym], lengths[sym]);
+      if (stored < 270) {
+        w.PutByte(static_cast<uint8_t>(stored - 15));
+      } else {
+        w.PutByte(255);
+        w.PutWord(static_cast<uint16_t>(stored));
+      }
+      w.Put(extra, slot);
     }
     if (last) w.Put(s.codes[kEndSymbol], s.lengths[kEndSymbol]);
     out_pos = w.Finish();

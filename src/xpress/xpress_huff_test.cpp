@@ -408,3 +408,42 @@ TEST_F(XpressHuffMalformed, TruncatedLongLengthField) {
 
 }  // namespace
 }  // namespace kestrova::xpress
+
+namespace kestrova::xpress {
+namespace {
+
+TEST(XpressHuffEncoder, ReusedEncoderMatchesFreshOneAcrossStreamSizes) {
+  // Tables sized for one stream must not carry positions, ring order or costs into a shorter or longer one.
+  XpressHuffEncoder reused;
+  Bytes big = MixedData(700000, 21);
+  for (size_t n : {700000u, 1000u, 65536u, 4u, 300000u, 65537u}) {
+    Bytes in(big.begin() + static_cast<ptrdiff_t>(700000 - n), big.end());
+    Bytes packed(n * 2 + 1024);
+    Bytes fresh_packed(n * 2 + 1024);
+    size_t size = reused.CompressRaw(in.data(), n, packed.data(), packed.size());
+    XpressHuffEncoder fresh;
+    size_t fresh_size = fresh.CompressRaw(in.data(), n, fresh_packed.data(), fresh_packed.size());
+    ASSERT_EQ(size, fresh_size) << n;
+    EXPECT_EQ(0, std::memcmp(packed.data(), fresh_packed.data(), size)) << n;
+  }
+}
+
+TEST(XpressHuffCodec, RunsLongerThanTheWindowRoundTripSmall) {
+  XpressHuffDecoder decoder;
+  XpressHuffEncoder encoder;
+  Bytes in = RepetitiveText(1000);
+  in.insert(in.end(), 200000, 0);
+  in.insert(in.end(), 70000, 0xFF);
+  Bytes tail = RepetitiveText(999);
+  in.insert(in.end(), tail.begin(), tail.end());
+  Bytes packed(in.size() + 1024);
+  size_t size = encoder.CompressRaw(in.data(), in.size(), packed.data(), packed.size());
+  ASSERT_GT(size, 0u);
+  EXPECT_LT(size, 3000u);
+  Bytes back(in.size());
+  ASSERT_TRUE(decoder.DecompressRaw(packed.data(), size, back.data(), back.size()));
+  EXPECT_TRUE(back == in);
+}
+
+}  // namespace
+}  // namespace kestrova::xpress
