@@ -1,5 +1,5 @@
-// The SHA-256 accumulator the archive code hashes entry content with: CNG (bcrypt) in the Windows build, our
-// own Sha256Engine in the native build. It owns the hash state and nothing else; comparing digests is the
+// The SHA-256 accumulator the archive code hashes entry content with: our own Sha256Engine in the native build
+// and, where the processor has the SHA instructions, in the Windows build; CNG (bcrypt) on other processors. It owns the hash state and nothing else; comparing digests is the
 // caller's business.
 #pragma once
 

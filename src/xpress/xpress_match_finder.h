@@ -107,15 +107,6 @@ inline uint32_t MatchFinder::FindAndInsert(size_t pos, uint32_t limit, uint32_t 
   const uint32_t r = h >> kTagBits;
   const uint32_t h3 = Hash3(pos);
   uint32_t* row = &rows_[r * kRowSize];
-#ifdef PREFETCH
-  {
-    // The next position is searched or inserted next in almost every case.
-    uint32_t hn = Hash(pos + 1);
-    __builtin_prefetch(&rows_[(hn >> kTagBits) * kRowSize]);
-    __builtin_prefetch(&tags_[(hn >> kTagBits) * kRowSize]);
-    __builtin_prefetch(&head3_[Hash3(pos + 1)]);
-  }
-#endif
   const uint32_t newest = newest_[r];
   const uint32_t candidate3 = head3_[h3];
   uint32_t mask = TagMask(r, static_cast<uint8_t>(h), newest);
