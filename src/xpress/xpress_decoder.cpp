@@ -149,6 +149,14 @@ inline void CopyShortPeriod(uint8_t* dst, size_t offset, size_t length) {
   for (size_t i = 8; i < length; i += 8) Copy8(dst + i, dst + i - step);
 }
 
+// The offset of a non-special match entry for the bits at its code: (1 << slot) plus the slot's bits after
+// the code. For literal entries the value means nothing, and costs less to work out than to branch around.
+inline size_t EntryOffset(uint64_t bits, uint32_t entry) {
+  uint32_t slot = DecodeTable::Aux(entry);
+  uint32_t code = DecodeTable::Bits(entry) - slot;
+  return static_cast<size_t>((((bits << code) >> 1) | (1ull << 63)) >> (63 - slot));
+}
+
 // A match of at most 16 bytes whose source lies fewer than 16 bytes back, with kOutputMargin bytes of room:
 // whole pieces of 8, each reading only finished bytes.
 inline void CopyNearMatch(uint8_t* dst, size_t offset, size_t length) {
@@ -229,6 +237,19 @@ bool XpressHuffDecoder::DecompressRaw(const uint8_t* in, size_t length, uint8_t*
     // The reader lives in locals here: handing it to a function by reference would keep it in memory.
     if (length >= 8) {
       BitReader f = r;
+      // A literal entry or a short match whose source lies 16 or more back: one 16-byte piece, from the
+      // literals or from the source. False, with nothing done, for any other entry that is not special.
+      auto common = [&](uint32_t e) {
+        size_t offset = EntryOffset(f.bits, e);
+        bool match = (e & DecodeTable::kMatch) != 0;
+        if (match & ((offset < 16) | (offset > out_pos))) return false;
+        f.Consume(DecodeTable::Bits(e));
+        uint8_t* dst = out + out_pos;
+        StageLiterals(literals, e >> 16);
+        Copy16(dst, match ? dst - offset : literals);
+        out_pos += DecodeTable::Output(e);
+        return true;
+      };
       while (out_pos < fast_end && f.pos <= fast_in_end) {
         f.RefillFast();
         uint32_t e = table.Root(f.bits);
@@ -257,23 +278,20 @@ bool XpressHuffDecoder::DecompressRaw(const uint8_t* in, size_t length, uint8_t*
             continue;
           }
         }
-        uint32_t taken = DecodeTable::Bits(e);
-        uint32_t slot = DecodeTable::Aux(e);
-        size_t offset = static_cast<size_t>((((f.bits << (taken - slot)) >> 1) | (1ull << 63)) >> (63 - slot));
-        f.Consume(taken);
-        size_t produced = DecodeTable::Output(e);
-        uint8_t* dst = out + out_pos;
-        bool match = (e & DecodeTable::kMatch) != 0;
-        if (match & ((offset < 16) | (offset > out_pos))) [[unlikely]] {
+        if (!common(e)) {
+          size_t offset = EntryOffset(f.bits, e);
           if (offset > out_pos) return false;
-          CopyNearMatch(dst, offset, produced);
-          out_pos += produced;
+          f.Consume(DecodeTable::Bits(e));
+          CopyNearMatch(out + out_pos, offset, DecodeTable::Output(e));
+          out_pos += DecodeTable::Output(e);
           continue;
         }
-        StageLiterals(literals, e >> 16);
-        const uint8_t* src = match ? dst - offset : literals;
-        Copy16(dst, src);
-        out_pos += produced;
+        // Most entries leave 30 bits or more, enough for one more without a refill. An entry the common path
+        // declines is decoded again, the general way, after the next refill.
+        if (f.count >= 30 && out_pos < fast_end) {
+          e = table.Root(f.bits);
+          if (!(e & DecodeTable::kSpecial)) common(e);
+        }
       }
       r = f;
     }
