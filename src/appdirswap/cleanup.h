@@ -13,15 +13,6 @@
 
 namespace kestrova::appdirswap {
 
-struct GcItem {
-  WideString path;          // one of the LayoutPaths
-  bool entry_only = false;  // a reparse point or a plain file: removed as itself, never looked into
-  const char* reason = "";  // static text, printed in the log
-};
-
-// Returns whether the entry is gone.
-using Remover = std::function<bool(const GcItem& item)>;
-
 struct GcPolicy {
   bool appdir_confirmed_healthy = false;  // the last-known-good copy may go
   bool revert_reported = false;           // .rejected may go
@@ -32,13 +23,16 @@ struct GcPolicy {
 // The only policy this program uses: the swap command's clean-up pass.
 inline constexpr GcPolicy kSwapGcPolicy{false, false, true, false};
 
-// The items to remove, in the order .lkg, .rejected, .staging.partial, .staging, at most one each. Nothing unless the
-// snapshot is valid, the parent a plain directory and APPDIR a real directory (incomplete or complete).
+// The items to remove, in the order .lkg, .rejected, .staging.partial, .staging, at most one each, each with the
+// entry's verdict when it is not admin-only. Nothing unless the snapshot is valid, the parent a plain directory and
+// APPDIR a real, admin-only directory (incomplete or complete). A .rejected folder that is not admin-only goes as
+// "not_admin_only" whatever the policy.
 std::vector<GcItem> CollectGcItems(const LayoutSnapshot& snapshot, const GcPolicy& policy);
 
 struct GcPassResult {
   bool staging_failed_verification = false;  // a usable .lkg was kept because the staged tree did not verify
   bool staged_tree_deleted = false;          // and that staged tree was then removed
+  uint32_t lock_error = 0;                   // the last error of a lock that was not obtained
 };
 
 // CollectGcItems under kSwapGcPolicy, except that a usable .lkg stays unless `verifier` accepts .staging; every
@@ -46,8 +40,9 @@ struct GcPassResult {
 // verification goes last, as "staging_failed_verification". Without a remover nothing is removed.
 GcPassResult ApplyGcItems(const LayoutSnapshot& snapshot, const Verifier& verifier, const Remover& remover);
 
-// One locked pass: ParseAppdir, LockWithRetry, TakeSnapshot, ApplyGcItems, Unlock. False when the path is rejected or
-// the lock was not obtained (nothing removed); `pass` then stays empty.
+// One locked pass: ParseAppdir, TakeSwapLock (a foreign entry squatting the lock's name goes to `remover`),
+// TakeSnapshot, ApplyGcItems, Unlock. False when the path is rejected or the lock was not obtained (nothing removed;
+// `pass` then holds only the lock's error).
 bool CleanLeftovers(WideView appdir, IFileSystem& fs, const RetryBudgets& budgets, const Verifier& verifier,
                     const Remover& remover, GcPassResult& pass);
 
@@ -63,8 +58,12 @@ bool DeleteRejectedStaging(WideView appdir, IFileSystem& fs, const RetryBudgets&
 // as removed. `error` is the Win32 error of a failure, else 0.
 bool RemoveGcItem(const GcItem& item, uint32_t& error);
 
-// RemoveGcItem, then "swap: removed <path> (<reason>)" or the warning "swap: could not remove <path> (<reason>):
-// <error>". The remover the swap command supplies.
+// A remover that logs under `prefix` ("swap", "repair", ...): first, for an item with a verdict, the warning
+// "<prefix>: <path> is not admin-only (<verdict>); removing it"; then RemoveGcItem and "<prefix>: removed <path>
+// (<reason>)" or the warning "<prefix>: could not remove <path> (<reason>): <error>".
+Remover LoggingRemover(const char* prefix);
+
+// LoggingRemover("swap") as a plain function: the remover the swap command supplies.
 bool RemoveAndLog(const GcItem& item);
 #endif
 

@@ -16,16 +16,23 @@ bool RemoveGcItem(const GcItem& item, uint32_t& error) {
   return removed;
 }
 
-bool RemoveAndLog(const GcItem& item) {
-  uint32_t error = 0;
-  const bool removed = RemoveGcItem(item, error);
-  const std::string shown = WideToUtf8(securefs::DisplayPath(item.path));
-  if (removed) {
-    LogInfo("swap: removed %s (%s)", shown.c_str(), item.reason);
-  } else {
-    LogWarn("swap: could not remove %s (%s): %u", shown.c_str(), item.reason, error);
-  }
-  return removed;
+Remover LoggingRemover(const char* prefix) {
+  return [prefix](const GcItem& item) {
+    const std::string shown = WideToUtf8(securefs::DisplayPath(item.path));
+    if (!item.verdict.empty()) {
+      LogWarn("%s: %s is not admin-only (%s); removing it", prefix, shown.c_str(), item.verdict.c_str());
+    }
+    uint32_t error = 0;
+    const bool removed = RemoveGcItem(item, error);
+    if (removed) {
+      LogInfo("%s: removed %s (%s)", prefix, shown.c_str(), item.reason);
+    } else {
+      LogWarn("%s: could not remove %s (%s): %u", prefix, shown.c_str(), item.reason, error);
+    }
+    return removed;
+  };
 }
+
+bool RemoveAndLog(const GcItem& item) { return LoggingRemover("swap")(item); }
 
 }  // namespace kestrova::appdirswap

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <winternl.h>
 
+#include "appdirswap/cleanup.h"
 #include "appdirswap/layout.h"
 #include "appdirswap/win32_file_system.h"
 #include "core/log.h"
@@ -91,7 +92,7 @@ int CommitStaging(const WideString& appdir, const std::string& version) {
     return 0;
   }
 
-  SwapLock lock(base);
+  SwapLock lock(base, LoggingRemover("commit"));
   if (!lock.held) {
     LogError("commit: could not take the swap lock (error %u); leaving %s uncommitted", lock.lock_error,
              Shown(partial).c_str());

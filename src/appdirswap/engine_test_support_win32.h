@@ -100,7 +100,7 @@ class DriveRootFamily {
 class AdminOwnedDecorator : public IFileSystem {
  public:
   explicit AdminOwnedDecorator(IFileSystem& inner) : inner_(inner) {}
-  std::vector<WideString> foreign;  // IsAdminOwned is false for these paths (and for missing entries)
+  std::vector<WideString> foreign;  // AdminOnlyVerdict names a stranger for these paths
 
   PathInfo GetPathInfo(const WideString& path) override { return inner_.GetPathInfo(path); }
   bool ReadSmallFile(const WideString& path, size_t max_bytes, std::string& out) override {
@@ -112,12 +112,19 @@ class AdminOwnedDecorator : public IFileSystem {
   MoveResult TryLock(const WideString& lock_path, uint32_t& error) override { return inner_.TryLock(lock_path, error); }
   void Unlock() override { inner_.Unlock(); }
   bool IsSystemFolder(const WideString& path) override { return inner_.IsSystemFolder(path); }
-  bool IsAdminOwned(const WideString& path) override {
+  // As Windows answers for a folder an administrator made below an admin-only parent; a file or a missing entry is
+  // never admin-only.
+  std::string AdminOnlyVerdict(const WideString& path) override {
     for (const WideString& entry : foreign) {
-      if (entry == path) return false;
+      if (entry == path) return "owner S-1-5-21-0-0-0-1000 is not SYSTEM, Administrators or TrustedInstaller";
     }
-    return inner_.GetPathInfo(path).kind != PathKind::Absent;
+    const PathInfo info = inner_.GetPathInfo(path);
+    if (info.kind == PathKind::Absent) return "cannot open (2)";
+    if (info.kind != PathKind::Directory || info.is_reparse_point) return "is not a directory";
+    return {};
   }
+  MoveResult HoldForMove(const WideString& path, uint32_t& error) override { return inner_.HoldForMove(path, error); }
+  void ReleaseHolds() override { inner_.ReleaseHolds(); }
   std::string UnsafeAncestorReason(const WideString&) override { return {}; }
   bool IsInstallerRunning() override { return inner_.IsInstallerRunning(); }
   bool WriteActiveVersion(const WideString& version) override { return inner_.WriteActiveVersion(version); }

@@ -25,7 +25,7 @@ TEST(EngineOnRealFoldersTest, RepairPutsTheStagedTreeForwardUnderADriveRoot) {
   Win32FileSystem real;
   test::AdminOwnedDecorator fs(real);
 
-  const SwapResult result = RepairTransaction(family.appdir() + L"\\", fs, Verify, RetryBudgets{});
+  const SwapResult result = RepairTransaction(family.appdir() + L"\\", fs, Verify, Remover(), RetryBudgets{});
   EXPECT_EQ(result.outcome, Outcome::RepairedForward);
   EXPECT_EQ(result.snapshot.paths.parent, L"C:\\");
   ASSERT_EQ(result.renames.size(), 1u);
@@ -40,7 +40,7 @@ TEST(EngineOnRealFoldersTest, RepairPutsTheStagedTreeForwardUnderADriveRoot) {
   EXPECT_FALSE(test::Exists(family + L".swap.lock"));
 
   // A second repair finds APPDIR and changes nothing.
-  const SwapResult again = RepairTransaction(family.appdir(), fs, Verify, RetryBudgets{});
+  const SwapResult again = RepairTransaction(family.appdir(), fs, Verify, Remover(), RetryBudgets{});
   EXPECT_EQ(again.outcome, Outcome::Nothing);
   EXPECT_TRUE(again.renames.empty());
 }

@@ -120,8 +120,16 @@ LayoutSnapshot TakeSnapshot(WideView appdir, IFileSystem& fs) {
   snapshot.lkg_state = ReadFolderState(fs, paths.lkg, true, snapshot.lkg_version);
   snapshot.rejected_state = ReadFolderState(fs, paths.rejected, false, unused);
 
-  if (snapshot.staging_state == FolderState::Complete) snapshot.staging_admin_owned = fs.IsAdminOwned(paths.staging);
-  if (snapshot.lkg_state == FolderState::Complete) snapshot.lkg_admin_owned = fs.IsAdminOwned(paths.lkg);
+  const auto judge = [&fs](FolderState state, const WideString& path) {
+    return state == FolderState::Absent || state == FolderState::Unreadable ? std::string() : fs.AdminOnlyVerdict(path);
+  };
+  snapshot.appdir_verdict = judge(snapshot.appdir_state, paths.appdir);
+  snapshot.staging_verdict = judge(snapshot.staging_state, paths.staging);
+  snapshot.partial_verdict = judge(snapshot.partial_state, paths.partial);
+  snapshot.lkg_verdict = judge(snapshot.lkg_state, paths.lkg);
+  snapshot.rejected_verdict = judge(snapshot.rejected_state, paths.rejected);
+  snapshot.staging_admin_owned = snapshot.staging_state == FolderState::Complete && snapshot.staging_verdict.empty();
+  snapshot.lkg_admin_owned = snapshot.lkg_state == FolderState::Complete && snapshot.lkg_verdict.empty();
   return snapshot;
 }
 

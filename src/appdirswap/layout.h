@@ -49,11 +49,17 @@ struct LayoutSnapshot {
   FolderState partial_state = FolderState::Absent;
   FolderState lkg_state = FolderState::Absent;
   FolderState rejected_state = FolderState::Absent;
-  bool staging_admin_owned = false;  // complete and admin-owned
-  bool lkg_admin_owned = false;      // complete and admin-owned
+  bool staging_admin_owned = false;  // complete and admin-only (owner and DACL)
+  bool lkg_admin_owned = false;      // complete and admin-only (owner and DACL)
   WideString appdir_version;
   WideString staging_version;
   WideString lkg_version;
+  // AdminOnlyVerdict of each entry that exists and is readable; empty when admin-only (and for an absent entry).
+  std::string appdir_verdict;
+  std::string staging_verdict;
+  std::string partial_verdict;
+  std::string lkg_verdict;
+  std::string rejected_verdict;
 };
 
 // Accepts an absolute drive path below a drive root ("C:\x", "/" taken as "\", a "\\?\" prefix and trailing "\"
@@ -70,11 +76,22 @@ bool ParseVersionMarker(std::string_view bytes, WideString& version);
 // (first 64 bytes), or stays empty when the marker cannot be read or parsed; the state stays complete either way.
 FolderState ReadFolderState(IFileSystem& fs, const WideString& path, bool want_version, WideString& version);
 
-// Reads the whole family. Takes no lock: callers that act on the result take a snapshot under the swap lock.
+// Reads the whole family, with the admin-only verdict of every entry that exists. Takes no lock: callers that act on the result take a snapshot under the swap lock.
 LayoutSnapshot TakeSnapshot(WideView appdir, IFileSystem& fs);
 
-// Complete and admin-owned: a copy that may become APPDIR.
+// Complete and admin-only: a copy that may become APPDIR.
 inline bool IsUsable(FolderState state, bool admin_owned) { return state == FolderState::Complete && admin_owned; }
+
+// An entry that exists, can be read, and is not admin-only: a stranger may have made it or may change it, so it is
+// never used and never counts as present.
+inline bool IsForeign(FolderState state, const std::string& verdict) {
+  return state != FolderState::Absent && state != FolderState::Unreadable && !verdict.empty();
+}
+
+// APPDIR exists as something other than a foreign entry.
+inline bool IsAppdirPresent(const LayoutSnapshot& snapshot) {
+  return snapshot.appdir_state != FolderState::Absent && !IsForeign(snapshot.appdir_state, snapshot.appdir_verdict);
+}
 
 // A reparse point or a plain file: removed as the entry itself, never looked into.
 inline bool IsEntryOnly(FolderState state) {

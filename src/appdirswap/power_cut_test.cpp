@@ -27,7 +27,7 @@ struct Scenario {
 
 void CheckBootAndRepair(ScriptedFileSystem& booted, const Scenario& scenario, size_t cut) {
   SCOPED_TRACE("power cut after mutation " + std::to_string(cut));
-  const SwapResult repair = RepairTransaction(kAppdir, booted, booted.MakeVerifier(), RetryBudgets{});
+  const SwapResult repair = RepairTransaction(kAppdir, booted, booted.MakeVerifier(), booted.MakeRemover(), RetryBudgets{});
   EXPECT_NE(repair.outcome, Outcome::Torn);
   EXPECT_NE(repair.outcome, Outcome::Unrecoverable);
   const std::string version = booted.IntactVersion(kAppdir);
@@ -67,7 +67,7 @@ TEST(PowerCutTest, EveryCutOfARepairAndOfACleanUpLeavesAnAppdir) {
     SCOPED_TRACE(std::string("repair: ") + scenario.family);
     const size_t n = test::SweepPowerCuts(
         Volume(scenario),
-        [](ScriptedFileSystem& fs) { RepairTransaction(kAppdir, fs, fs.MakeVerifier(), RetryBudgets{}); },
+        [](ScriptedFileSystem& fs) { RepairTransaction(kAppdir, fs, fs.MakeVerifier(), fs.MakeRemover(), RetryBudgets{}); },
         [&](ScriptedFileSystem& booted, size_t cut) { CheckBootAndRepair(booted, scenario, cut); }, states);
     EXPECT_GE(n, 2u);  // the rename and the ActiveVersion write
     std::printf("power-cut sweep: repair of %s, N = %zu\n", scenario.family, n);

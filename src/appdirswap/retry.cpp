@@ -34,6 +34,10 @@ MoveResult ClassifyMoveError(uint32_t error) {
   return MoveResult::Failed;
 }
 
+MoveResult ClassifyLockError(uint32_t error) {
+  return error == kErrorSharingViolation ? MoveResult::Busy : MoveResult::Failed;
+}
+
 WideString ToLongPathForm(WideView path) {
   if (path.size() >= 3 && path[1] == L':' && path[2] == L'\\' && path.substr(0, 4) != L"\\\\?\\") {
     return L"\\\\?\\" + WideString(path);
@@ -46,6 +50,13 @@ AttemptRecord RenameWithRetry(IFileSystem& fs, const WideString& from, const Wid
   record.from = from;
   record.to = to;
   RetryLoop(fs, budget_ms, record, [&](uint32_t& error) { return fs.Rename(from, to, error); });
+  return record;
+}
+
+AttemptRecord HoldWithRetry(IFileSystem& fs, const WideString& folder, uint32_t budget_ms) {
+  AttemptRecord record;
+  record.from = folder;
+  RetryLoop(fs, budget_ms, record, [&](uint32_t& error) { return fs.HoldForMove(folder, error); });
   return record;
 }
 

@@ -80,7 +80,7 @@ TEST(RetryTest, LockWithRetryAndLockForTransaction) {
     ScriptedFileSystem fs = TwoFolders();
     fs.lock_busy_attempts = UINT32_MAX;
     SwapResult result;
-    EXPECT_FALSE(LockForTransaction(L"C:\\Corvella", fs, RetryBudgets{}, result));
+    EXPECT_FALSE(LockForTransaction(L"C:\\Corvella", fs, RetryBudgets{}, Remover(), result));
     EXPECT_EQ(result.outcome, Outcome::Held);
     EXPECT_EQ(result.hold, HoldReason::Lock);
     EXPECT_EQ(fs.now_ms - 1'000'000, 10000u);
@@ -91,7 +91,7 @@ TEST(RetryTest, LockWithRetryAndLockForTransaction) {
     ScriptedFileSystem fs = TwoFolders();
     fs.system_folders = {L"C:\\Program Files", L"C:\\Users\\Public"};
     SwapResult result;
-    EXPECT_FALSE(LockForTransaction(refused, fs, RetryBudgets{}, result));
+    EXPECT_FALSE(LockForTransaction(refused, fs, RetryBudgets{}, Remover(), result));
     EXPECT_EQ(result.outcome, Outcome::Refused);
     EXPECT_EQ(result.refusal, Refusal::BadAppdirPath);
     EXPECT_TRUE(fs.events.empty());
@@ -99,7 +99,7 @@ TEST(RetryTest, LockWithRetryAndLockForTransaction) {
   ScriptedFileSystem fs = TwoFolders();
   fs.system_folders = {L"C:\\Program Files"};
   SwapResult result;
-  EXPECT_TRUE(LockForTransaction(L"C:\\Program Files\\Kestrova\\Corvella", fs, RetryBudgets{}, result));
+  EXPECT_TRUE(LockForTransaction(L"C:\\Program Files\\Kestrova\\Corvella", fs, RetryBudgets{}, Remover(), result));
   EXPECT_EQ(fs.lock_path, L"C:\\Program Files\\Kestrova\\Corvella.swap.lock");
 }
 

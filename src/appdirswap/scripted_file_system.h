@@ -1,5 +1,5 @@
 // Test double of IFileSystem for the host and Windows tests alike: an in-memory volume of folders and files with
-// owners, links, markers and contents, renames that stay busy for a number of attempts or fail, a lock another holder
+// owners, links, markers and contents, folders another process holds, renames that stay busy for a number of attempts or fail, a lock another holder
 // can keep, a virtual clock so the 10-second budgets pass in microseconds, and a power cut after the n-th mutation.
 // It also offers the remover and verifier the engine is handed, and a sweep that cuts the power at every mutation of
 // an operation. Tests only; the product always uses Win32FileSystem.
@@ -23,13 +23,15 @@ namespace kestrova::appdirswap::test {
 
 // What a power cut leaves a failed mutation to report: ERROR_NOT_READY.
 inline constexpr uint32_t kErrorPowerCut = 21;
+// The verdict on a folder a standard user owns.
+inline constexpr char kStrangerVerdict[] = "owner S-1-5-21-1-2-3-1001 is not SYSTEM, Administrators or TrustedInstaller";
 
 class ScriptedFileSystem : public IFileSystem {
  public:
   struct Node {
     bool folder = false;
     bool reparse_point = false;
-    bool admin_owned = true;
+    bool admin_owned = true;  // owner and DACL admin-only
     bool unreadable = false;  // GetPathInfo answers Error (5)
     std::string content;      // files only
   };
@@ -47,6 +49,8 @@ class ScriptedFileSystem : public IFileSystem {
   std::map<WideString, uint32_t> removal_errors;  // Remove fails at this entry with this code
   std::vector<WideString> system_folders;      // IsSystemFolder is true at or above these
   std::map<WideString, std::string> unsafe_reasons;  // UnsafeAncestorReason by path
+  std::set<WideString> held_elsewhere;         // another process holds these without sharing delete
+  std::set<WideString> holds;                  // held by HoldForMove, by their current names
   bool installer_running = false;
   bool active_version_fails = false;
   WideString active_version;
@@ -119,6 +123,18 @@ class ScriptedFileSystem : public IFileSystem {
   }
 
   bool Exists(const WideString& path) const { return tree.count(path) != 0; }
+
+  // The removals the remover was handed for the family of `appdir`, as "<suffix> (<reason>)", joined by "; ".
+  std::string Removals(const WideString& appdir) const {
+    const std::string prefix = "remove " + WideToUtf8(appdir);
+    std::string joined;
+    for (const std::string& event : events) {
+      if (event.compare(0, prefix.size(), prefix) != 0) continue;
+      if (!joined.empty()) joined += "; ";
+      joined += event.substr(prefix.size());
+    }
+    return joined;
+  }
 
   // The version whose full file set and marker `folder` holds, nothing more and nothing less; empty otherwise.
   std::string IntactVersion(const WideString& folder) const {
@@ -217,8 +233,9 @@ class ScriptedFileSystem : public IFileSystem {
       error = script->second.fail_error;
       return ClassifyMoveError(error);
     }
+    if (held_elsewhere.count(from) != 0) return Fail(error, kErrorSharingViolation);
     if (!Exists(from)) return Fail(error, 2);
-    if (Exists(to)) return Fail(error, 183);
+    if (Exists(to)) return Fail(error, kErrorAlreadyExists);
     if (!Exists(ParentOf(to)) || !tree.at(ParentOf(to)).folder) return Fail(error, 3);
     if (!BeginMutation()) return Fail(error, kErrorPowerCut);
     std::vector<WideString> moved = Below(from);
@@ -228,6 +245,7 @@ class ScriptedFileSystem : public IFileSystem {
       node.key() = to + path.substr(from.size());
       tree.insert(std::move(node));
     }
+    if (holds.erase(from) != 0) holds.insert(to);
     EndMutation();
     error = 0;
     return MoveResult::Ok;
@@ -236,6 +254,11 @@ class ScriptedFileSystem : public IFileSystem {
   MoveResult TryLock(const WideString& path, uint32_t& error) override {
     now_ms += ms_per_attempt;
     events.push_back("trylock");
+    // A folder at the lock's name denies the open, as Windows does.
+    if (Exists(path) && tree.at(path).folder) {
+      error = kErrorAccessDenied;
+      return ClassifyLockError(error);
+    }
     if (lock_busy_attempts > 0) {
       if (lock_busy_attempts != UINT32_MAX) --lock_busy_attempts;
       error = kErrorSharingViolation;
@@ -261,10 +284,26 @@ class ScriptedFileSystem : public IFileSystem {
     return false;
   }
 
-  bool IsAdminOwned(const WideString& path) override {
+  std::string AdminOnlyVerdict(const WideString& path) override {
     const auto found = tree.find(path);
-    return found != tree.end() && found->second.admin_owned;
+    if (found == tree.end()) return "cannot open (2)";
+    if (found->second.reparse_point) return "is a reparse point (tag 0xA0000003)";
+    if (!found->second.folder) return "is not a directory";
+    return found->second.admin_owned ? std::string() : kStrangerVerdict;
   }
+
+  MoveResult HoldForMove(const WideString& path, uint32_t& error) override {
+    now_ms += ms_per_attempt;
+    events.push_back("hold " + WideToUtf8(path));
+    if (held_elsewhere.count(path) != 0) return Fail(error, kErrorSharingViolation);
+    if (!Exists(path)) return Fail(error, 2);
+    if (!tree.at(path).folder || tree.at(path).reparse_point) return Fail(error, kErrorDirectory);
+    holds.insert(path);
+    error = 0;
+    return MoveResult::Ok;
+  }
+
+  void ReleaseHolds() override { holds.clear(); }
 
   std::string UnsafeAncestorReason(const WideString& path) override {
     events.push_back("trust " + WideToUtf8(path));

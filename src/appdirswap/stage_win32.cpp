@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "appdirswap/cleanup.h"
 #include "appdirswap/layout.h"
 #include "appdirswap/staging_paths.h"
 #include "appdirswap/win32_file_system.h"
@@ -30,7 +31,7 @@ std::unique_ptr<payload::ByteSource> OpenPayload(const StageRequest& request) {
 int DeleteStaleStaging(const WideString& appdir, const LayoutSnapshot& snapshot) {
   const std::string shown = WideToUtf8(snapshot.paths.staging);
   const std::string version = WideToUtf8(snapshot.staging_version);
-  SwapLock lock(appdir);
+  SwapLock lock(appdir, LoggingRemover("stage"));
   DWORD error = 0;
   if (lock.held) {
     const bool entry_only = IsEntryOnly(snapshot.staging_state);

@@ -23,6 +23,21 @@ void SwapIntoPresentAppdir(IFileSystem& fs, const Verifier& verifier, const Retr
   if (snapshot.staging_state != FolderState::Complete) return Refuse(result, Refusal::StagingIncomplete);
   if (!snapshot.staging_admin_owned) return Refuse(result, Refusal::NotAdminOwned);
   if (snapshot.lkg_state != FolderState::Absent) return Refuse(result, Refusal::LkgOccupied);
+  // Both folders are held before anything moves: while another process holds either, nothing is renamed, so the
+  // exchange can never stop half-way for a holder that was there from the start. The staged tree is verified while
+  // held, so the tree that was verified is the tree that moves.
+  for (const WideString* folder : {&snapshot.paths.appdir, &snapshot.paths.staging}) {
+    const MoveResult hold = HoldFolder(fs, *folder, budgets, result);
+    if (hold == MoveResult::Busy) {
+      result.outcome = Outcome::Held;
+      result.hold = HoldReason::Rename;
+      return;
+    }
+    if (hold == MoveResult::Failed) {
+      result.outcome = Outcome::Failed;
+      return;
+    }
+  }
   if (!verifier || !verifier(snapshot.paths.staging)) return Refuse(result, Refusal::StagingNotVerified);
   SwapRenames(fs, budgets, result);
 }
@@ -58,19 +73,21 @@ void SwapRenames(IFileSystem& fs, const RetryBudgets& budgets, SwapResult& resul
   result.outcome = result.renames.back().result == MoveResult::Ok ? Outcome::RolledBack : Outcome::Torn;
 }
 
-SwapResult SwapTransaction(WideView appdir, IFileSystem& fs, const Verifier& verifier, const RetryBudgets& budgets) {
+SwapResult SwapTransaction(WideView appdir, IFileSystem& fs, const Verifier& verifier, const Remover& remover,
+                           const RetryBudgets& budgets) {
   SwapResult result;
-  if (!LockForTransaction(appdir, fs, budgets, result)) return result;
-  result.snapshot = TakeSnapshot(appdir, fs);
-  if (ValidateLayout(result)) {
+  if (!LockForTransaction(appdir, fs, budgets, remover, result)) return result;
+  bool foreign_copy = false;
+  if (ReadFamilyUnderLock(appdir, fs, remover, result, foreign_copy)) {
     result.unsafe_parent_reason = fs.UnsafeAncestorReason(result.snapshot.paths.parent);
-    if (result.snapshot.appdir_state != FolderState::Absent) {
+    if (IsAppdirPresent(result.snapshot)) {
       SwapIntoPresentAppdir(fs, verifier, budgets, result);
     } else {
       // A missing APPDIR is put back even below an unsafe folder: no APPDIR at all helps nobody.
-      RecoverMissingAppdir(fs, verifier, budgets, result);
+      RecoverAppdir(fs, verifier, budgets, foreign_copy, result);
     }
   }
+  fs.ReleaseHolds();
   fs.Unlock();
   return result;
 }
@@ -107,6 +124,7 @@ SwapReport PlanAndSwap(WideView appdir, IFileSystem& fs, const SwapHooks& hooks,
   GcPassResult pass;
   if (!CleanLeftovers(appdir, fs, budgets, verifier, remover, pass)) {
     report.gate = SwapGate::LockHeld;
+    report.result.lock_error = pass.lock_error;
     return report;
   }
   if (pass.staging_failed_verification) {
@@ -115,7 +133,7 @@ SwapReport PlanAndSwap(WideView appdir, IFileSystem& fs, const SwapHooks& hooks,
     return report;
   }
 
-  report.result = SwapTransaction(appdir, fs, verifier, budgets);
+  report.result = SwapTransaction(appdir, fs, verifier, remover, budgets);
   report.unsafe_parent_reason = report.result.unsafe_parent_reason;
   if (report.result.outcome == Outcome::Refused && report.result.refusal == Refusal::StagingNotVerified && remover) {
     bool deleted = false;

@@ -40,12 +40,15 @@ struct SwapReport {
 SwapReport PlanAndSwap(WideView appdir, IFileSystem& fs, const SwapHooks& hooks, const Verifier& verifier,
                        const Remover& remover, const RetryBudgets& budgets);
 
-// Lock, snapshot, ValidateLayout, the parent's verdict, then with APPDIR present: UnsafeParent, Nothing without a
-// .staging, StagingIncomplete, NotAdminOwned, LkgOccupied, StagingNotVerified (no verifier or it refuses), else
-// SwapRenames; with APPDIR missing RecoverMissingAppdir, whatever the verdict. The lock is released before returning.
-SwapResult SwapTransaction(WideView appdir, IFileSystem& fs, const Verifier& verifier, const RetryBudgets& budgets);
+// Lock, ReadFamilyUnderLock (foreign entries removed, ValidateLayout), the parent's verdict, then with APPDIR present:
+// UnsafeParent, Nothing without a .staging, StagingIncomplete, NotAdminOwned, LkgOccupied; then APPDIR and .staging
+// are held (Held/Rename while either stays busy, Failed otherwise; nothing has moved); StagingNotVerified (no
+// verifier or it refuses), else SwapRenames. With APPDIR missing or foreign RecoverAppdir, whatever the verdict.
+// Holds and the lock are released before returning.
+SwapResult SwapTransaction(WideView appdir, IFileSystem& fs, const Verifier& verifier, const Remover& remover,
+                           const RetryBudgets& budgets);
 
-// The exchange, each rename retried and recorded in `result.renames`:
+// The exchange, each rename retried and recorded in `result.renames`, each through the folder's hold when it is held:
 //   APPDIR -> .lkg       busy to the end: Held/Rename; failed: Failed (nothing changed in either case)
 //   .staging -> APPDIR   ok: Swapped, and ActiveVersion written with staging_version when that is not empty
 //   .lkg -> APPDIR       only after the second failed: RolledBack, or Torn when this one fails too
@@ -57,7 +60,7 @@ namespace Swap {
 // CorvellaRunningCheck, then LogReport. Always 0: the result is told in the log only.
 int Run(const WideString& appdir);
 
-// Writes the lines of FormatSwapLog (swap_log.h) with LogInfo, LogWarn and LogError.
+// Writes the lines of FormatSwapLog (swap_log.h) with LogSwapLines.
 void LogReport(const SwapReport& report, const WideString& appdir);
 }  // namespace Swap
 #endif

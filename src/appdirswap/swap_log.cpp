@@ -20,9 +20,15 @@ std::string StateLine(const LayoutSnapshot& snapshot) {
 }
 
 std::string RenameLine(const AttemptRecord& record) {
-  return "swap: rename " + Shown(record.from) + " -> " + Shown(record.to) + ": " +
-         (record.result == MoveResult::Ok ? "ok" : "failed") + " after " + std::to_string(record.attempts) +
-         " attempt(s), " + std::to_string(record.elapsed_ms) + " ms, last error " + std::to_string(record.last_error);
+  const std::string what = record.to.empty() ? "hold " + Shown(record.from)
+                                             : "rename " + Shown(record.from) + " -> " + Shown(record.to);
+  return "swap: " + what + ": " + (record.result == MoveResult::Ok ? "ok" : "failed") + " after " +
+         std::to_string(record.attempts) + " attempt(s), " + std::to_string(record.elapsed_ms) + " ms, last error " +
+         std::to_string(record.last_error);
+}
+
+std::string NotAdminOnly(const std::string& prefix, const WideString& path, const std::string& verdict) {
+  return prefix + ": " + Shown(path) + " is not admin-only (" + verdict + ")";
 }
 
 SwapLogLine SummaryLine(const SwapReport& report) {
@@ -49,6 +55,31 @@ SwapLogLine SummaryLine(const SwapReport& report) {
 
 }  // namespace
 
+std::vector<SwapLogLine> ResultDetailLines(const std::string& prefix, const SwapResult& result) {
+  std::vector<SwapLogLine> lines;
+  if (result.hold == HoldReason::Lock && result.lock_error != kErrorSharingViolation) {
+    lines.push_back({kReportError, prefix + ": could not take the swap lock: error " +
+                                       std::to_string(result.lock_error)});
+  }
+  for (const ForeignEntry& entry : result.foreign_left) {
+    lines.push_back({kReportError, NotAdminOnly(prefix, entry.path, entry.verdict) + "; it could not be removed"});
+  }
+  const LayoutSnapshot& snapshot = result.snapshot;
+  if (result.refusal == Refusal::NotAdminOwned) {
+    if (snapshot.staging_state == FolderState::Complete && !snapshot.staging_verdict.empty()) {
+      lines.push_back({kReportWarning, NotAdminOnly(prefix, snapshot.paths.staging, snapshot.staging_verdict)});
+    }
+    if (snapshot.lkg_state == FolderState::Complete && !snapshot.lkg_verdict.empty()) {
+      lines.push_back({kReportWarning, NotAdminOnly(prefix, snapshot.paths.lkg, snapshot.lkg_verdict)});
+    }
+  }
+  if (IsForeign(snapshot.appdir_state, snapshot.appdir_verdict) && result.foreign_left.empty()) {
+    lines.push_back({kReportError, NotAdminOnly(prefix, snapshot.paths.appdir, snapshot.appdir_verdict) +
+                                       "; nothing admin-only can take its place"});
+  }
+  return lines;
+}
+
 std::vector<SwapLogLine> FormatSwapLog(const SwapReport& report, WideView appdir) {
   std::vector<SwapLogLine> lines;
   switch (report.gate) {
@@ -65,7 +96,11 @@ std::vector<SwapLogLine> FormatSwapLog(const SwapReport& report, WideView appdir
   }
   lines.push_back({kReportInfo, StateLine(report.snapshot)});
   if (report.gate == SwapGate::InstallRunning || report.gate == SwapGate::LockHeld) {
+    // Only a sharing violation is another holder; any other lock error is named, since waiting will not end it.
+    const uint32_t lock_error = report.result.lock_error;
+    const bool named = report.gate == SwapGate::LockHeld && lock_error != 0 && lock_error != kErrorSharingViolation;
     lines.push_back({kReportInfo, std::string("swap: ") + SwapGateName(report.gate) +
+                                      (named ? " (error " + std::to_string(lock_error) + ")" : std::string()) +
                                       "; leaving the staging dir for Dovrecat"});
     return lines;
   }
@@ -76,7 +111,11 @@ std::vector<SwapLogLine> FormatSwapLog(const SwapReport& report, WideView appdir
                                        (report.result.refusal == Refusal::UnsafeParent ? "not swapping"
                                                                                        : "repairing APPDIR anyway")});
   }
+  for (const AttemptRecord& record : report.result.holds) {
+    if (record.result != MoveResult::Ok) lines.push_back({kReportInfo, RenameLine(record)});
+  }
   for (const AttemptRecord& record : report.result.renames) lines.push_back({kReportInfo, RenameLine(record)});
+  for (SwapLogLine& line : ResultDetailLines("swap", report.result)) lines.push_back(std::move(line));
   lines.push_back(SummaryLine(report));
   return lines;
 }

@@ -109,6 +109,7 @@ TEST(FormatSwapLogTest, EveryGateAndOutcomeLineByLine) {
         "INFO swap: nothing, refusal none, hold none; leaving the staging dir for Dovrecat"}},
       {"nothing to put back", RunSwap("aooa"),
        {"INFO swap: APPDIR absent (), staging complete (2.0.0), .lkg complete (0.9.0), .rejected absent",
+        std::string("WARN swap: C:\\Corvella.lkg is not admin-only (") + test::kStrangerVerdict + ")",
         "ERROR swap: unrecoverable, refusal not_admin_owned, hold none; nothing can replace APPDIR, a repair "
         "(msiexec /fa) reinstalls it"}},
       {"ActiveVersion not written", RunSwap("cca", [](ScriptedFileSystem& fs) { fs.active_version_fails = true; }),
@@ -120,6 +121,8 @@ TEST(FormatSwapLogTest, EveryGateAndOutcomeLineByLine) {
       {"links and files", RunSwap("rfrf"),
        {"INFO swap: APPDIR reparse_point (), staging not_a_directory (), .lkg reparse_point (), .rejected "
         "not_a_directory",
+        "ERROR swap: C:\\Corvella is not admin-only (is a reparse point (tag 0xA0000003)); nothing admin-only can take "
+        "its place",
         "INFO swap: refused, refusal reparse_point, hold none; leaving the staging dir for Dovrecat"}},
   };
   for (const auto& row : rows) {

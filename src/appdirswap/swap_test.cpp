@@ -13,17 +13,7 @@ using test::ScriptedFileSystem;
 
 constexpr wchar_t kAppdir[] = L"C:\\Corvella";
 
-// The removals the remover was handed, as "<suffix> (<reason>)", joined by "; ".
-std::string Removals(const ScriptedFileSystem& fs) {
-  const std::string prefix = "remove " + WideToUtf8(kAppdir);
-  std::string joined;
-  for (const std::string& event : fs.events) {
-    if (event.compare(0, prefix.size(), prefix) != 0) continue;
-    if (!joined.empty()) joined += "; ";
-    joined += event.substr(prefix.size());
-  }
-  return joined;
-}
+std::string Removals(const ScriptedFileSystem& fs) { return fs.Removals(kAppdir); }
 
 // Families as ScriptedFileSystem::AddFamily spells them: APPDIR 1.0.0, .staging 2.0.0, .lkg 0.9.0, .rejected 1.5.0,
 // .staging.partial 3.0.0.
@@ -76,8 +66,13 @@ TEST(PlanAndSwapTest, GatesCleanUpAndTransactionRowByRow) {
        false, 0},
       {"APPDIR missing, nothing at all", "aaaai", G::None, O::Unrecoverable, R::None, H::None, "", "", "", 0, "", false,
        0},
-      {"APPDIR a link", "rca", G::None, O::Refused, R::ReparsePoint, H::None, "", "", "2.0.0", 0, "", false, 0},
-      {"APPDIR a file", "fca", G::None, O::Refused, R::UnexpectedEntry, H::None, "", "", "2.0.0", 0, "", false, 0},
+      // A foreign APPDIR is never swapped with: the transaction removes it and puts the staged copy in its place.
+      {"APPDIR a link", "rca", G::None, O::Swapped, R::None, H::None, "2.0.0", "", "", 1, " (not_admin_only)", false, 1},
+      {"APPDIR a file", "fca", G::None, O::Swapped, R::None, H::None, "2.0.0", "", "", 1, " (not_admin_only)", false, 1},
+      {"APPDIR a stranger's", "oca", G::None, O::Swapped, R::None, H::None, "2.0.0", "", "", 1, " (not_admin_only)",
+       false, 1},
+      {"a stranger's .rejected goes", "ccao", G::None, O::Swapped, R::None, H::None, "2.0.0", "1.0.0", "", 2,
+       ".rejected (not_admin_only)", false, 1},
       {".staging a file", "cfa", G::None, O::Nothing, R::None, H::None, "1.0.0", "", "", 0, ".staging (not_a_real_dir)",
        false, 0},
       {".staging unreadable", "cua", G::None, O::Refused, R::UnexpectedEntry, H::None, "1.0.0", "", "", 0, "", false,
@@ -242,7 +237,7 @@ TEST(SwapRenamesTest, BusyFailedRolledBackTornAndTheVersionWritten) {
       const bool busy = ClassifyMoveError(error) == MoveResult::Busy;
       if (error != 0) fs.rename_scripts[from] = {busy ? UINT32_MAX : 0, error, busy ? 0 : error};
     }
-    const SwapResult result = SwapTransaction(kAppdir, fs, fs.MakeVerifier(), RetryBudgets{});
+    const SwapResult result = SwapTransaction(kAppdir, fs, fs.MakeVerifier(), fs.MakeRemover(), RetryBudgets{});
     EXPECT_EQ(result.outcome, row.outcome) << OutcomeName(result.outcome);
     EXPECT_EQ(result.hold, row.hold);
     EXPECT_EQ(result.refusal, Refusal::None);
@@ -273,7 +268,7 @@ TEST(SwapRenamesTest, AMarkerWithoutAVersionOrAFailedRegistryWrite) {
     fs.AddFamily(kAppdir, "cca");
     fs.active_version = L"1.0.0";
     fs.tree[L"C:\\Corvella.staging\\.complete"].content = "2.0.0.0.0";
-    const SwapResult result = SwapTransaction(kAppdir, fs, [](const WideString&) { return true; }, RetryBudgets{});
+    const SwapResult result = SwapTransaction(kAppdir, fs, [](const WideString&) { return true; }, fs.MakeRemover(), RetryBudgets{});
     EXPECT_EQ(result.outcome, Outcome::Swapped);
     EXPECT_TRUE(result.version.empty());
     EXPECT_FALSE(result.active_version_written);
@@ -282,7 +277,7 @@ TEST(SwapRenamesTest, AMarkerWithoutAVersionOrAFailedRegistryWrite) {
   ScriptedFileSystem fs;
   fs.AddFamily(kAppdir, "cca");
   fs.active_version_fails = true;
-  const SwapResult result = SwapTransaction(kAppdir, fs, fs.MakeVerifier(), RetryBudgets{});
+  const SwapResult result = SwapTransaction(kAppdir, fs, fs.MakeVerifier(), fs.MakeRemover(), RetryBudgets{});
   EXPECT_EQ(result.outcome, Outcome::Swapped);
   EXPECT_EQ(result.version, L"2.0.0");
   EXPECT_FALSE(result.active_version_written);
@@ -293,16 +288,16 @@ TEST(SwapTransactionTest, PathLockAndTrust) {
   ScriptedFileSystem fs;
   fs.AddFamily(L"C:\\Program Files\\Corvella", "cca");
   fs.system_folders = {L"C:\\Program Files"};
-  EXPECT_EQ(SwapTransaction(L"C:\\Program Files", fs, fs.MakeVerifier(), RetryBudgets{}).refusal,
+  EXPECT_EQ(SwapTransaction(L"C:\\Program Files", fs, fs.MakeVerifier(), fs.MakeRemover(), RetryBudgets{}).refusal,
             Refusal::BadAppdirPath);
-  EXPECT_EQ(SwapTransaction(L"C:\\", fs, fs.MakeVerifier(), RetryBudgets{}).refusal, Refusal::BadAppdirPath);
+  EXPECT_EQ(SwapTransaction(L"C:\\", fs, fs.MakeVerifier(), fs.MakeRemover(), RetryBudgets{}).refusal, Refusal::BadAppdirPath);
   fs.lock_busy_attempts = UINT32_MAX;
-  const SwapResult held = SwapTransaction(L"C:\\Program Files\\Corvella", fs, fs.MakeVerifier(), RetryBudgets{});
+  const SwapResult held = SwapTransaction(L"C:\\Program Files\\Corvella", fs, fs.MakeVerifier(), fs.MakeRemover(), RetryBudgets{});
   EXPECT_EQ(held.outcome, Outcome::Held);
   EXPECT_EQ(held.hold, HoldReason::Lock);
   fs.lock_busy_attempts = 0;
   fs.unsafe_reasons[L"C:\\Program Files"] = "C:\\Program Files: Users may write";
-  const SwapResult refused = SwapTransaction(L"C:\\Program Files\\Corvella\\", fs, fs.MakeVerifier(), RetryBudgets{});
+  const SwapResult refused = SwapTransaction(L"C:\\Program Files\\Corvella\\", fs, fs.MakeVerifier(), fs.MakeRemover(), RetryBudgets{});
   EXPECT_EQ(refused.refusal, Refusal::UnsafeParent);
   EXPECT_EQ(refused.unsafe_parent_reason, "C:\\Program Files: Users may write");
   EXPECT_TRUE(refused.renames.empty());

@@ -16,8 +16,14 @@ int Run(const WideString& appdir) {
   return 0;
 }
 
-void LogReport(const SwapReport& report, const WideString& appdir) {
-  for (const SwapLogLine& line : FormatSwapLog(report, appdir)) {
+void LogReport(const SwapReport& report, const WideString& appdir) { LogSwapLines(FormatSwapLog(report, appdir)); }
+
+}  // namespace kestrova::appdirswap::Swap
+
+namespace kestrova::appdirswap {
+
+void LogSwapLines(const std::vector<SwapLogLine>& lines) {
+  for (const SwapLogLine& line : lines) {
     if (line.level == kReportError) {
       LogError("%s", line.text.c_str());
     } else if (line.level == kReportWarning) {
@@ -28,4 +34,4 @@ void LogReport(const SwapReport& report, const WideString& appdir) {
   }
 }
 
-}  // namespace kestrova::appdirswap::Swap
+}  // namespace kestrova::appdirswap

@@ -24,6 +24,7 @@ using test::HoldingProcess;
 using test::ScratchFolder;
 
 constexpr char kWineRootReason[] = "C:\\: owner S-1-5-21-0-0-0-1000 is not SYSTEM, Administrators or TrustedInstaller";
+constexpr char kWineOwnerReason[] = "owner S-1-5-21-0-0-0-1000 is not SYSTEM, Administrators or TrustedInstaller";
 
 std::vector<std::string> Formatted(const SwapReport& report, const WideString& appdir) {
   std::vector<std::string> lines;
@@ -99,7 +100,7 @@ TEST(SwapOnRealFoldersTest, TwoUpdatesTwoLevelsDeepWithNonAsciiNames) {
   SwapTwice(scratch / L"Progr\u00e4mme\\Kestr\u00f6va\\Corvella");
 }
 
-TEST(SwapOnRealFoldersTest, AFileHeldOpenDuringTheFirstRenameHoldsTheSwap) {
+TEST(SwapOnRealFoldersTest, AFolderHeldOpenByAnotherProcessHoldsTheSwapBeforeAnythingMoves) {
   DriveRootFamily family(L"C:\\CorvellaHeld");
   test::WriteVersionTree(family.appdir(), test::VersionFiles("1.0.0"), "1.0.0");
   test::WriteVersionTree(family + L".staging", test::VersionFiles("2.0.0"), "2.0.0");
@@ -107,9 +108,8 @@ TEST(SwapOnRealFoldersTest, AFileHeldOpenDuringTheFirstRenameHoldsTheSwap) {
   test::AdminOwnedDecorator fs(real);
   SwapReport report;
   {
-    // Windows refuses to rename a folder while a file below it is open (access denied, 5); Wine 8 renames it anyway
-    // (checked), so here the folder itself is held open without delete sharing, as a program whose current folder
-    // it is holds it, and the rename meets a sharing violation (32) instead. Both are busy errors.
+    // The folder itself is held open without delete sharing, as a program whose current folder it is holds it: the
+    // swap cannot hold it for the move (sharing violation, 32), so nothing is renamed at all.
     HoldingProcess holder(L"open", family.appdir());
     ASSERT_TRUE(holder.Holding());
     report = PlanAndSwap(family.appdir(), fs, {}, VerifyAndLog, RemoveAndLog, RetryBudgets{});
@@ -117,8 +117,9 @@ TEST(SwapOnRealFoldersTest, AFileHeldOpenDuringTheFirstRenameHoldsTheSwap) {
   }
   EXPECT_EQ(report.result.outcome, Outcome::Held) << OutcomeName(report.result.outcome);
   EXPECT_EQ(report.result.hold, HoldReason::Rename);
-  ASSERT_EQ(report.result.renames.size(), 1u);
-  const AttemptRecord& record = report.result.renames[0];
+  EXPECT_TRUE(report.result.renames.empty());
+  ASSERT_EQ(report.result.holds.size(), 1u);
+  const AttemptRecord& record = report.result.holds[0];
   EXPECT_EQ(record.result, MoveResult::Busy);
   EXPECT_GE(record.attempts, 14u);
   EXPECT_LE(record.attempts, 16u);
@@ -127,7 +128,7 @@ TEST(SwapOnRealFoldersTest, AFileHeldOpenDuringTheFirstRenameHoldsTheSwap) {
   const std::string shown = WideToUtf8(family.appdir());
   const std::vector<std::string> lines = Formatted(report, family.appdir());
   ASSERT_EQ(lines.size(), 3u);
-  EXPECT_EQ(lines[1], "swap: rename " + shown + " -> " + shown + ".lkg: failed after " +
+  EXPECT_EQ(lines[1], "swap: hold " + shown + ": failed after " +
                           std::to_string(record.attempts) + " attempt(s), " + std::to_string(record.elapsed_ms) +
                           " ms, last error " + std::to_string(record.last_error));
   EXPECT_EQ(lines[2], "swap: held, refusal none, hold rename; leaving the staging dir for Dovrecat");
@@ -292,6 +293,8 @@ TEST(SwapCommandTest, UnusablePathsNothingStagedAndAMissingAppdir) {
                              "INFO swap: APPDIR absent (), staging absent (), .lkg complete (1.0.0), .rejected absent",
                              std::string("ERROR swap: SECURITY: a folder above APPDIR is not admin-only (") +
                                  kWineRootReason + "); repairing APPDIR anyway",
+                             "WARN swap: " + WideToUtf8(family.appdir()) + ".lkg is not admin-only (" +
+                                 WideToUtf8(family.appdir()) + ".lkg: " + kWineOwnerReason + ")",
                              "ERROR swap: unrecoverable, refusal not_admin_owned, hold none; nothing can replace "
                              "APPDIR, a repair (msiexec /fa) reinstalls it"}));
   EXPECT_TRUE(test::Exists(family + L".lkg\\.complete"));

@@ -91,15 +91,32 @@ bool ValidateLayout(SwapResult& result) {
   return true;
 }
 
-bool LockForTransaction(WideView appdir, IFileSystem& fs, const RetryBudgets& budgets, SwapResult& result) {
+bool LockForTransaction(WideView appdir, IFileSystem& fs, const RetryBudgets& budgets, const Remover& remover,
+                        SwapResult& result) {
   LayoutPaths paths;
   if (!ParseAppdir(appdir, paths) || fs.IsSystemFolder(paths.appdir)) return Refuse(result, Refusal::BadAppdirPath);
-  if (LockWithRetry(fs, paths.lock, budgets.lock_ms).result != MoveResult::Ok) {
+  const AttemptRecord lock = TakeSwapLock(fs, paths.lock, budgets.lock_ms, remover);
+  if (lock.result != MoveResult::Ok) {
     result.outcome = Outcome::Held;
     result.hold = HoldReason::Lock;
+    result.lock_error = lock.last_error;
     return false;
   }
   return true;
+}
+
+AttemptRecord TakeSwapLock(IFileSystem& fs, const WideString& lock_path, uint32_t budget_ms, const Remover& remover) {
+  AttemptRecord record = LockWithRetry(fs, lock_path, budget_ms);
+  if (record.result != MoveResult::Failed || !remover) return record;
+  // Only a sharing violation is another holder of the lock. Any other failure with something at the name is an entry
+  // the lock cannot be made from; a stranger's entry there would otherwise deny every later lock for ever.
+  const PathInfo info = fs.GetPathInfo(lock_path);
+  if (info.kind == PathKind::Absent || info.kind == PathKind::Error) return record;
+  std::string verdict = fs.AdminOnlyVerdict(lock_path);
+  if (verdict.empty()) return record;
+  const bool entry_only = info.is_reparse_point || info.kind == PathKind::File;
+  if (!remover(GcItem{lock_path, entry_only, "not_admin_only", std::move(verdict)})) return record;
+  return LockWithRetry(fs, lock_path, budget_ms);
 }
 
 }  // namespace kestrova::appdirswap

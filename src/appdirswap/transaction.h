@@ -61,15 +61,35 @@ const char* RefusalName(Refusal refusal);
 const char* HoldReasonName(HoldReason hold);
 const char* SwapGateName(SwapGate gate);
 
+// One entry to remove, with why; the clean-up's rules and the removal of foreign entries make them.
+struct GcItem {
+  WideString path;          // one of the LayoutPaths
+  bool entry_only = false;  // a reparse point or a plain file: removed as itself, never looked into
+  const char* reason = "";  // static text, printed in the log
+  std::string verdict;      // for an entry that is not admin-only, why not; the remover warns with it
+};
+
+// Returns whether the entry is gone.
+using Remover = std::function<bool(const GcItem& item)>;
+
+// A foreign entry (not admin-only) that had to go and could not be removed.
+struct ForeignEntry {
+  WideString path;
+  std::string verdict;
+};
+
 struct SwapResult {
   Outcome outcome = Outcome::Nothing;
   Refusal refusal = Refusal::None;
   HoldReason hold = HoldReason::None;
   LayoutSnapshot snapshot;             // taken under the lock
   std::vector<AttemptRecord> renames;  // every retried rename, in order
+  std::vector<AttemptRecord> holds;    // every folder held before it was moved, in order
   WideString version;                  // the version a rename has just put into APPDIR; empty if none
   bool active_version_written = false;
   std::string unsafe_parent_reason;    // UnsafeAncestorReason of the parent; empty when admin-only or not asked
+  uint32_t lock_error = 0;             // the last error of a lock that was not obtained
+  std::vector<ForeignEntry> foreign_left;  // foreign entries whose removal failed, in the order tried
 };
 
 // Judges a staged tree; a missing verifier counts as a refusal everywhere.
@@ -82,8 +102,14 @@ using Verifier = std::function<bool(const WideString& folder)>;
 bool ValidateLayout(SwapResult& result);
 
 // The first step of every transaction. Refused/BadAppdirPath for a path ParseAppdir rejects or a system folder (or a
-// folder above one); Held/Lock when LockWithRetry on the lock path does not succeed within `budgets.lock_ms`. True
-// when `fs` now holds the lock; the caller releases it with Unlock on every way out.
-bool LockForTransaction(WideView appdir, IFileSystem& fs, const RetryBudgets& budgets, SwapResult& result);
+// folder above one); Held/Lock (with `lock_error`) when TakeSwapLock does not succeed. True when `fs` now holds the
+// lock; the caller releases it with Unlock on every way out.
+bool LockForTransaction(WideView appdir, IFileSystem& fs, const RetryBudgets& budgets, const Remover& remover,
+                        SwapResult& result);
+
+// LockWithRetry on `lock_path`. When that fails with anything but a sharing violation while an entry that is not
+// admin-only sits at the lock's name (a folder there denies every open), the entry goes to `remover` as
+// "not_admin_only" and the lock is tried once more with the same budget. The record is the last attempt's.
+AttemptRecord TakeSwapLock(IFileSystem& fs, const WideString& lock_path, uint32_t budget_ms, const Remover& remover);
 
 }  // namespace kestrova::appdirswap

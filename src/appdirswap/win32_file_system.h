@@ -5,7 +5,10 @@
 
 #include <windows.h>
 
+#include <map>
+
 #include "appdirswap/file_system.h"
+#include "appdirswap/transaction.h"
 #include "core/unique_handle_win32.h"
 
 namespace kestrova::appdirswap {
@@ -30,22 +33,26 @@ class Win32FileSystem : public IFileSystem {
   MoveResult TryLock(const WideString& lock_path, uint32_t& error) override;
   void Unlock() override;
   bool IsSystemFolder(const WideString& path) override;
-  bool IsAdminOwned(const WideString& path) override;
+  std::string AdminOnlyVerdict(const WideString& path) override;
   std::string UnsafeAncestorReason(const WideString& path) override;
   bool IsInstallerRunning() override;
   bool WriteActiveVersion(const WideString& version) override;
   uint64_t NowMs() override;
   void SleepMs(uint32_t ms) override;
+  MoveResult HoldForMove(const WideString& path, uint32_t& error) override;
+  void ReleaseHolds() override;
 
  private:
   FileHandle lock_;
+  std::map<WideString, FileHandle> holds_;  // by the name each held folder has now
 };
 
-// Takes the swap lock of an APPDIR for its lifetime: ParseAppdir, then LockWithRetry on the lock path for 10000 ms.
-// A rejected path leaves `held` false and `lock_error` 0; otherwise `lock_error` is the last attempt's error.
+// Takes the swap lock of an APPDIR for its lifetime: ParseAppdir, then TakeSwapLock on the lock path for 10000 ms
+// (a foreign entry at the lock's name goes to `remover`). A rejected path leaves `held` false and `lock_error` 0;
+// otherwise `lock_error` is the last attempt's error.
 class SwapLock {
  public:
-  explicit SwapLock(const WideString& appdir);
+  SwapLock(const WideString& appdir, const Remover& remover);
   ~SwapLock();
   SwapLock(const SwapLock&) = delete;
   SwapLock& operator=(const SwapLock&) = delete;

@@ -1,22 +1,14 @@
 #include "appdirswap/win32_file_system.h"
 
-#include <aclapi.h>
-#include <sddl.h>
-
 #include <algorithm>
 
 #include "appdirswap/layout.h"
 #include "appdirswap/retry.h"
+#include "securefs/folder_handle_win32.h"
 #include "securefs/system_folders.h"
 #include "securefs/trust_evaluation.h"
 
 namespace kestrova::appdirswap {
-namespace {
-
-constexpr wchar_t kTrustedInstallerSid[] = L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
-
-}  // namespace
-
 PathInfo Win32FileSystem::GetPathInfo(const WideString& path) {
   const DWORD attributes = GetFileAttributesW(ToLongPathForm(path).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
@@ -46,6 +38,21 @@ bool Win32FileSystem::ReadSmallFile(const WideString& path, size_t max_bytes, st
 }
 
 MoveResult Win32FileSystem::Rename(const WideString& from, const WideString& to, uint32_t& error) {
+  const auto held = holds_.find(from);
+  if (held != holds_.end()) {
+    // Through the held handle: the folder that moves is the one that was opened, whatever happened to its name.
+    // The target is named by its NT path; nothing is replaced.
+    const NTSTATUS status = securefs::RenameByHandle(held->second.get(), nullptr, L"\\??\\" + ToLongPathForm(to).substr(4));
+    if (!securefs::nt::IsSuccess(status)) {
+      error = RtlNtStatusToDosError(status);
+      return ClassifyMoveError(error);
+    }
+    auto node = holds_.extract(held);
+    node.key() = to;
+    holds_.insert(std::move(node));
+    error = 0;
+    return MoveResult::Ok;
+  }
   // No MOVEFILE_REPLACE_EXISTING: a sibling that appeared meanwhile is never overwritten.
   if (MoveFileExW(ToLongPathForm(from).c_str(), ToLongPathForm(to).c_str(), 0)) {
     error = 0;
@@ -64,7 +71,7 @@ MoveResult Win32FileSystem::TryLock(const WideString& lock_path, uint32_t& error
                               nullptr));
   if (!lock) {
     error = GetLastError();
-    return ClassifyMoveError(error);
+    return ClassifyLockError(error);
   }
   lock_ = std::move(lock);
   error = 0;
@@ -75,25 +82,9 @@ void Win32FileSystem::Unlock() { lock_.reset(); }
 
 bool Win32FileSystem::IsSystemFolder(const WideString& path) { return securefs::IsSystemFolder(path); }
 
-bool Win32FileSystem::IsAdminOwned(const WideString& path) {
-  // Opened as itself: a junction is judged by its own owner, whoever owns its target.
-  FileHandle entry(CreateFileW(ToLongPathForm(path).c_str(), READ_CONTROL,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!entry) return false;
-  PSID owner = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  const DWORD status = GetSecurityInfo(entry.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
-                                       nullptr, nullptr, &descriptor);
-  LocalMemory owned_descriptor(descriptor);
-  entry.reset();
-  if (status != ERROR_SUCCESS || owner == nullptr) return false;
-  if (IsWellKnownSid(owner, WinLocalSystemSid) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid)) return true;
-  // TrustedInstaller is a service SID, which IsWellKnownSid does not know.
-  PSID trusted_installer = nullptr;
-  if (!ConvertStringSidToSidW(kTrustedInstallerSid, &trusted_installer)) return false;
-  LocalMemory owned_trusted_installer(trusted_installer);
-  return EqualSid(owner, trusted_installer) != FALSE;
+std::string Win32FileSystem::AdminOnlyVerdict(const WideString& path) {
+  // Opened as itself: a junction is judged as a junction (never admin-only), whoever owns its target.
+  return securefs::CheckFolder(path);
 }
 
 std::string Win32FileSystem::UnsafeAncestorReason(const WideString& path) {
@@ -122,10 +113,40 @@ uint64_t Win32FileSystem::NowMs() { return GetTickCount64(); }
 
 void Win32FileSystem::SleepMs(uint32_t ms) { Sleep(ms); }
 
-SwapLock::SwapLock(const WideString& appdir) {
+MoveResult Win32FileSystem::HoldForMove(const WideString& path, uint32_t& error) {
+  if (holds_.count(path) != 0) {
+    error = 0;
+    return MoveResult::Ok;
+  }
+  // DELETE without FILE_SHARE_DELETE: no other process can rename or delete the folder while this handle lives, and
+  // the open itself fails with a sharing violation while anyone else has the folder open without sharing delete.
+  FileHandle folder(CreateFileW(ToLongPathForm(path).c_str(), DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!folder) {
+    error = GetLastError();
+    return ClassifyMoveError(error);
+  }
+  FILE_ATTRIBUTE_TAG_INFO tag{};
+  if (!GetFileInformationByHandleEx(folder.get(), FileAttributeTagInfo, &tag, sizeof tag)) {
+    error = GetLastError();
+    return MoveResult::Failed;
+  }
+  if ((tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    error = ERROR_DIRECTORY;
+    return MoveResult::Failed;
+  }
+  holds_[path] = std::move(folder);
+  error = 0;
+  return MoveResult::Ok;
+}
+
+void Win32FileSystem::ReleaseHolds() { holds_.clear(); }
+
+SwapLock::SwapLock(const WideString& appdir, const Remover& remover) {
   LayoutPaths paths;
   if (!ParseAppdir(appdir, paths)) return;
-  const AttemptRecord record = LockWithRetry(fs_, paths.lock, kDefaultBudgetMs);
+  const AttemptRecord record = TakeSwapLock(fs_, paths.lock, kDefaultBudgetMs, remover);
   held = record.result == MoveResult::Ok;
   lock_error = held ? 0 : record.last_error;
 }
