@@ -11,7 +11,7 @@ bool IsRealDirectory(FolderState state) {
 }
 
 GcItem StagingFailedVerification(const LayoutSnapshot& snapshot) {
-  return GcItem{snapshot.paths.staging, IsEntryOnly(snapshot.staging_state), "staging_failed_verification"};
+  return GcItem{snapshot.paths.staging, IsEntryOnly(snapshot.staging_state), "staging_failed_verification", {}};
 }
 
 // ParseAppdir and the lock, shared by both locked passes.
@@ -44,9 +44,9 @@ std::vector<GcItem> CollectGcItems(const LayoutSnapshot& snapshot, const GcPolic
     items.push_back({paths.lkg, false, "lkg_not_admin_owned", snapshot.lkg_verdict});
   } else if (snapshot.lkg_state == FolderState::Complete) {
     if (policy.appdir_confirmed_healthy) {
-      items.push_back({paths.lkg, false, "appdir_confirmed_healthy"});
+      items.push_back({paths.lkg, false, "appdir_confirmed_healthy", {}});
     } else if (staging_usable && policy.staging_wanted) {
-      items.push_back({paths.lkg, false, "superseded_by_pending_staging"});
+      items.push_back({paths.lkg, false, "superseded_by_pending_staging", {}});
     }
   }
 
@@ -55,7 +55,7 @@ std::vector<GcItem> CollectGcItems(const LayoutSnapshot& snapshot, const GcPolic
   } else if (IsForeign(snapshot.rejected_state, snapshot.rejected_verdict)) {
     items.push_back({paths.rejected, false, kForeignReason, snapshot.rejected_verdict});
   } else if (IsRealDirectory(snapshot.rejected_state) && policy.revert_reported) {
-    items.push_back({paths.rejected, false, "revert_reported"});
+    items.push_back({paths.rejected, false, "revert_reported", {}});
   }
 
   if (policy.skip_staging) return items;
@@ -71,7 +71,7 @@ std::vector<GcItem> CollectGcItems(const LayoutSnapshot& snapshot, const GcPolic
   } else if (snapshot.staging_state == FolderState::Complete && !snapshot.staging_admin_owned) {
     items.push_back({paths.staging, false, "staging_not_admin_owned", snapshot.staging_verdict});
   } else if (staging_usable && !policy.staging_wanted) {
-    items.push_back({paths.staging, false, "staging_not_wanted"});
+    items.push_back({paths.staging, false, "staging_not_wanted", {}});
   }
   return items;
 }

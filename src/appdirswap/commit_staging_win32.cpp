@@ -5,29 +5,37 @@
 
 #include "appdirswap/cleanup.h"
 #include "appdirswap/layout.h"
+#include "appdirswap/staging_moves.h"
 #include "appdirswap/win32_file_system.h"
+#include "core/elevation.h"
 #include "core/log.h"
 #include "core/unique_handle_win32.h"
 #include "securefs/delete_tree.h"
 #include "securefs/folder_handle_win32.h"
 #include "securefs/paths.h"
+#include "securefs/trust_evaluation.h"
 
 namespace kestrova::appdirswap {
 namespace {
 
 std::string Shown(const WideString& path) { return WideToUtf8(securefs::DisplayPath(path)); }
 
-// The partial folder opened as itself, never through a link, with DELETE so that it can later be renamed through
-// this very handle: whatever happens to the name meanwhile, the marker goes into, and the rename moves, the folder
-// that was judged here. Empty unless it is a plain directory.
-FileHandle OpenPlainFolder(const WideString& long_path) {
+// The partial folder opened as itself, never through a link, with DELETE and without sharing delete, so that nobody
+// else can rename or delete it until it has been renamed through this very handle: the folder that is judged, marked
+// and moved is the one opened here. Empty unless it is a plain directory; `error` is then the open's error, or 267
+// (ERROR_DIRECTORY) for a file or a link.
+FileHandle OpenPlainFolder(const WideString& long_path, DWORD& error) {
   FileHandle folder(CreateFileW(long_path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | DELETE | SYNCHRONIZE,
-                                securefs::kShareAll, nullptr, OPEN_EXISTING,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!folder) return folder;
+  if (!folder) {
+    error = GetLastError();
+    return folder;
+  }
   FILE_ATTRIBUTE_TAG_INFO tag{};
   if (!GetFileInformationByHandleEx(folder.get(), FileAttributeTagInfo, &tag, sizeof tag) ||
       (tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    error = ERROR_DIRECTORY;
     folder.reset();
   }
   return folder;
@@ -67,52 +75,75 @@ DWORD WriteMarker(HANDLE folder, const std::string& version) {
 }  // namespace
 
 int CommitStaging(const WideString& appdir, const std::string& version) {
-  WideString base = appdir;
-  while (!base.empty() && (base.back() == L'\\' || base.back() == L'/')) base.pop_back();
-  // Without its separator a drive root is "C:", drive C's current folder, and the siblings would be named against
-  // whatever folder that is; a drive root has no siblings to commit.
-  if (base.empty() || securefs::IsDriveRootForm(base)) {
-    LogError("commit: %s is not a usable APPDIR", WideToUtf8(appdir).c_str());
+  // The same paths stage accepts: a drive root, a share or a relative path has no siblings to commit ("C:" would
+  // name drive C's current folder).
+  LayoutPaths paths;
+  if (!ParseAppdir(appdir, paths)) {
+    LogError("commit: %s is not a usable APPDIR", WideToUtf8(securefs::DisplayPath(appdir)).c_str());
     return 0;
   }
-  const WideString staging = securefs::LongPath(base + L".staging");
-  const WideString partial = securefs::LongPath(base + L".staging.partial");
+  const WideString& base = paths.appdir;
+  const WideString staging = ToLongPathForm(paths.staging);
+  const WideString partial = ToLongPathForm(paths.partial);
 
-  FileHandle folder = OpenPlainFolder(partial);
-  if (!folder) {
+  DWORD open_error = 0;
+  FileHandle folder = OpenPlainFolder(partial, open_error);
+  if (!folder && (open_error == ERROR_FILE_NOT_FOUND || open_error == ERROR_PATH_NOT_FOUND ||
+                  open_error == ERROR_DIRECTORY)) {
     LogInfo("commit: no %s; nothing to commit", Shown(partial).c_str());
+    return 0;
+  }
+  if (!folder) {
+    // In use (a process has it as its current folder, 32) or unreadable: something is there and stays uncommitted.
+    LogError("commit: could not open %s: %lu; leaving it uncommitted", Shown(partial).c_str(),
+             static_cast<unsigned long>(open_error));
     return 0;
   }
   if (!IsCommitVersion(version)) {
     LogError("commit: '%s' is not a version; leaving %s uncommitted", version.c_str(), Shown(partial).c_str());
     return 0;
   }
+  // An elevated commit makes the folder a copy that a swap may put in APPDIR's place: it must be one no stranger can
+  // have filled or can change. An unelevated run cannot harm what administrators own and is not asked.
+  if (!IsKnownUnelevated()) {
+    const std::string verdict = securefs::CheckFolder(partial);
+    if (!verdict.empty()) {
+      LogError("commit: SECURITY: %s is not admin-only (%s); leaving it uncommitted", Shown(partial).c_str(),
+               verdict.c_str());
+      return 0;
+    }
+  }
   if (const DWORD error = WriteMarker(folder.get(), version); error != 0) {
     LogError("commit: could not write %s\\.complete: %lu", Shown(partial).c_str(), static_cast<unsigned long>(error));
     return 0;
   }
 
-  SwapLock lock(base, LoggingRemover("commit"));
-  if (!lock.held) {
-    LogError("commit: could not take the swap lock (error %u); leaving %s uncommitted", lock.lock_error,
-             Shown(partial).c_str());
-    return 0;
-  }
-  std::string error_text;
-  if (!securefs::RemoveTree(staging, &error_text)) {
-    LogError("commit: could not replace the old %s: %s", Shown(staging).c_str(), error_text.c_str());
-    return 0;
-  }
-  // Through the handle opened above; the target is named by its NT path, since the folder above may hold it by any
-  // name the system folds to. No replacement: the old .staging was removed under this same lock.
-  const bool long_form = staging.compare(0, 4, L"\\\\?\\") == 0;
-  const WideString nt_target = long_form ? L"\\??\\" + staging.substr(4) : staging;
-  const NTSTATUS status = securefs::RenameByHandle(folder.get(), nullptr, nt_target);
-  if (securefs::nt::IsSuccess(status)) {
-    LogInfo("commit: %s is complete (version %s)", Shown(staging).c_str(), version.c_str());
-  } else {
-    LogError("commit: could not rename %s to %s: %lu", Shown(partial).c_str(), Shown(staging).c_str(),
-             static_cast<unsigned long>(RtlNtStatusToDosError(status)));
+  // Removals other than a foreign entry at the lock's name stay quiet: the outcome line below tells what happened.
+  uint32_t removal_error = 0;
+  const Remover remover = [&removal_error](const GcItem& item) {
+    if (!item.verdict.empty()) return LoggingRemover("commit")(item);
+    return RemoveGcItem(item, removal_error);
+  };
+  Win32FileSystem fs;
+  fs.AdoptHold(paths.partial, std::move(folder));
+  const StagingMoveResult result = CommitUnderLock(base, fs, RetryBudgets{}, remover);
+  switch (result.step) {
+    case StagingStep::Done:
+      LogInfo("commit: %s is complete (version %s)", Shown(staging).c_str(), version.c_str());
+      break;
+    case StagingStep::BadPath:  // ParseAppdir accepted it above
+    case StagingStep::LockNotTaken:
+      LogError("commit: could not take the swap lock (error %u); leaving %s uncommitted", result.error,
+               Shown(partial).c_str());
+      break;
+    case StagingStep::OldStagingKept:
+      LogError("commit: could not replace the old %s: could not remove %s: %u", Shown(staging).c_str(),
+               Shown(staging).c_str(), removal_error);
+      break;
+    case StagingStep::Held:
+    case StagingStep::RenameFailed:
+      LogError("commit: could not rename %s to %s: %u", Shown(partial).c_str(), Shown(staging).c_str(), result.error);
+      break;
   }
   return 0;
 }

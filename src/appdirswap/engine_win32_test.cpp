@@ -87,14 +87,14 @@ TEST(EngineOnRealFoldersTest, RemoveGcItemTakesTheMarkerFirst) {
                               nullptr, OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(held);
   uint32_t error = 0;
-  EXPECT_FALSE(RemoveGcItem(GcItem{family + L".lkg", false, "lkg_without_marker"}, error));
+  EXPECT_FALSE(RemoveGcItem(GcItem{family + L".lkg", false, "lkg_without_marker", {}}, error));
   EXPECT_NE(error, 0u);
   EXPECT_FALSE(test::Exists(family + L".lkg\\.complete"));
   held.reset();
-  EXPECT_TRUE(RemoveGcItem(GcItem{family + L".lkg", false, "lkg_without_marker"}, error));
+  EXPECT_TRUE(RemoveGcItem(GcItem{family + L".lkg", false, "lkg_without_marker", {}}, error));
   EXPECT_EQ(error, 0u);
   EXPECT_FALSE(test::Exists(family + L".lkg"));
-  EXPECT_TRUE(RemoveGcItem(GcItem{family + L".lkg", false, "lkg_without_marker"}, error));
+  EXPECT_TRUE(RemoveGcItem(GcItem{family + L".lkg", false, "lkg_without_marker", {}}, error));
 }
 
 }  // namespace

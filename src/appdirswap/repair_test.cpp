@@ -106,7 +106,9 @@ TEST(RepairTransactionTest, EveryRowOfTheRepairTable) {
     // Repair removes foreign entries only, takes the lock for every change and lets it go; the parent's trust is
     // asked only when a missing APPDIR is recovered.
     EXPECT_EQ(fs.Removals(L"C:\\Corvella"), row.removed);
-    if (*row.removed == '\0') EXPECT_EQ(fs.tree.size(), entries);
+    if (*row.removed == '\0') {
+      EXPECT_EQ(fs.tree.size(), entries);
+    }
     EXPECT_EQ(fs.unlocked_mutations, 0u);
     EXPECT_FALSE(fs.lock_held);
     const bool trust_asked = std::find(fs.events.begin(), fs.events.end(), "trust C:\\") != fs.events.end();

@@ -4,11 +4,11 @@
 
 #include "appdirswap/cleanup.h"
 #include "appdirswap/layout.h"
+#include "appdirswap/staging_moves.h"
 #include "appdirswap/staging_paths.h"
 #include "appdirswap/win32_file_system.h"
 #include "core/log.h"
 #include "payload/commands.h"
-#include "securefs/delete_tree.h"
 #include "securefs/paths.h"
 
 namespace kestrova::appdirswap {
@@ -31,18 +31,20 @@ std::unique_ptr<payload::ByteSource> OpenPayload(const StageRequest& request) {
 int DeleteStaleStaging(const WideString& appdir, const LayoutSnapshot& snapshot) {
   const std::string shown = WideToUtf8(snapshot.paths.staging);
   const std::string version = WideToUtf8(snapshot.staging_version);
-  SwapLock lock(appdir, LoggingRemover("stage"));
-  DWORD error = 0;
-  if (lock.held) {
-    const bool entry_only = IsEntryOnly(snapshot.staging_state);
-    if (securefs::DeleteTreeByHandle(ToLongPathForm(snapshot.paths.staging), error,
-                                     entry_only ? WideView() : WideView(kMarkerName))) {
-      LogInfo("stage: deleted the stale %s (version '%s')", shown.c_str(), version.c_str());
-      return 0;
-    }
+  uint32_t removal_error = 0;
+  const Remover remover = [&removal_error](const GcItem& item) {
+    if (!item.verdict.empty()) return LoggingRemover("stage")(item);
+    return RemoveGcItem(item, removal_error);
+  };
+  Win32FileSystem fs;
+  const StagingMoveResult result = DeleteStaleStagingUnderLock(appdir, fs, RetryBudgets{}, remover);
+  if (result.step == StagingStep::Done) {
+    LogInfo("stage: deleted the stale %s (version '%s')", shown.c_str(), version.c_str());
+    return 0;
   }
+  const uint32_t lock_error = result.step == StagingStep::LockNotTaken ? result.error : 0;
   LogError("stage: could not delete the stale %s (version '%s'): lock error %u, error %u", shown.c_str(),
-           version.c_str(), lock.lock_error, static_cast<unsigned>(error));
+           version.c_str(), lock_error, removal_error);
   return 1;
 }
 

@@ -42,6 +42,9 @@ class Win32FileSystem : public IFileSystem {
   MoveResult HoldForMove(const WideString& path, uint32_t& error) override;
   void ReleaseHolds() override;
 
+  // Takes `folder`, opened by the caller with DELETE and without sharing delete, as the hold on `path`.
+  void AdoptHold(const WideString& path, FileHandle folder) { holds_[path] = std::move(folder); }
+
  private:
   FileHandle lock_;
   std::map<WideString, FileHandle> holds_;  // by the name each held folder has now
