@@ -93,6 +93,8 @@ int CheckAppdir(const WideString& appdir) {
     return kExitFailure;
   }
   LogInfo("check-appdir: every folder above %s is admin-only", shown.c_str());
+  const std::string createRights = InstallFolderCreateRights(appdir);
+  if (!createRights.empty()) LogWarn("check-appdir: %s; updates will not swap there", createRights.c_str());
   return kExitSuccess;
 }
 

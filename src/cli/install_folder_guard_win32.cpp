@@ -33,10 +33,22 @@ std::string InstallFolderProblem(const WideString& folder) {
   return securefs::CheckPathAndParents(parent, securefs::WalkMode::MissingJudged);
 }
 
+std::string InstallFolderCreateRights(const WideString& folder) {
+  if (securefs::IsOtherDeviceForm(folder)) return {};
+  const WideString parent = InstallFolderParent(securefs::DisplayPath(securefs::LongPath(folder)));
+  return parent.empty() ? std::string() : securefs::CreateRightsText(parent);
+}
+
 bool GuardInstallFolder(const char* command, const WideString& folder) {
   if (IsKnownUnelevated()) return true;
   const std::string reason = InstallFolderProblem(folder);
-  if (reason.empty()) return true;
+  if (reason.empty()) {
+    // Installing beside folders that others may add to stays possible (C:\Corvella is a supported shape); only the
+    // update's renames would give a planted sibling its chance, and the update engine refuses to swap there.
+    const std::string createRights = InstallFolderCreateRights(folder);
+    if (!createRights.empty()) LogWarn("%s: %s; updates will not swap there", command, createRights.c_str());
+    return true;
+  }
   LogError(
       "%s: SECURITY: refusing to write next to %s: %s. Install Corvella under Program Files or a folder only "
       "administrators can change",

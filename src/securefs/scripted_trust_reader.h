@@ -31,6 +31,8 @@ class ScriptedTrustReader : public ITrustReader {
   // Canonical forms by input; an input not listed canonicalises to itself without the long-path prefix and
   // without trailing separators.
   std::map<WideString, WideString> canonical;
+  // Account names by SID text; a SID not listed has no name.
+  std::map<std::string, std::string> accountNames;
 
   mutable std::vector<std::string> events;
   mutable int liveEntries = 0;
@@ -63,6 +65,11 @@ class ScriptedTrustReader : public ITrustReader {
       if (Fold(a[i]) != Fold(b[i])) return false;
     }
     return true;
+  }
+
+  std::string AccountName(const std::string& sid) const override {
+    const auto found = accountNames.find(sid);
+    return found != accountNames.end() ? found->second : std::string();
   }
 
   // The events of one kind ("open", "attributes", "final", "security", "close"), in order, with their paths.

@@ -23,6 +23,17 @@ std::string CheckPathAndParents(const WideString& path, WalkMode mode);
 // (DELETE not counted on a drive root). No parent is looked at and the final path is not compared.
 // "<path as passed> is not a valid path" when it cannot be made absolute.
 std::string CheckFolder(const WideString& path);
+
+// CheckPathAndParents(path, ExistingOnly) for the folder in which the install folder is renamed, and besides it
+// whether anyone but SYSTEM, Administrators or TrustedInstaller may create entries in that folder itself ("<account>
+// may create folders in <path>" or "... may create files in <path>"), read through the handle the walk holds. The
+// two texts are joined by "; " when both are non-empty; either alone otherwise; empty when the folder is safe.
+std::string CheckSwapParent(const WideString& path);
+
+// Only the create rule of CheckSwapParent, on that one folder: "<account> may create folders in <canonical folder>"
+// (or "files"), empty when only trusted principals may create entries or when the folder cannot be opened as a
+// directory or its security read.
+std::string CreateRightsText(const WideString& folder);
 #endif
 
 }  // namespace kestrova::securefs

@@ -14,4 +14,14 @@ std::string CheckFolder(const WideString& path) {
   return CheckFolderWith(reader, path);
 }
 
+std::string CheckSwapParent(const WideString& path) {
+  const Win32TrustReader reader;
+  return CheckSwapParentWith(reader, path);
+}
+
+std::string CreateRightsText(const WideString& folder) {
+  const Win32TrustReader reader;
+  return CreateRightsTextWith(reader, folder);
+}
+
 }  // namespace kestrova::securefs

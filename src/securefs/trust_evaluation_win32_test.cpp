@@ -247,5 +247,23 @@ TEST(CheckPathAndParentsTest, AnAlternateStreamIsNotTheFolder) {
   EXPECT_EQ(verdict.rfind(Utf8(CanonicalScratch(scratch)) + "::$INDEX_ALLOCATION", 0), 0u) << verdict;
 }
 
+TEST(Win32TrustReaderTest, NamesAccountsWithAndWithoutADomain) {
+  const Win32TrustReader reader;
+  EXPECT_EQ(reader.AccountName("S-1-5-32-544"), "BUILTIN\\Administrators");
+  EXPECT_EQ(reader.AccountName("S-1-5-18"), "NT AUTHORITY\\SYSTEM");
+  EXPECT_EQ(reader.AccountName("S-1-1-0"), "Everyone");
+  EXPECT_NE(reader.AccountName("S-1-5-21-0-0-0-1000").find('\\'), std::string::npos);  // "<host>\\<user>"
+  EXPECT_EQ(reader.AccountName("S-1-5-21-1-2-3-4242"), "");
+  EXPECT_EQ(reader.AccountName("not a SID"), "");
+}
+
+TEST(CheckSwapParentTest, NamesTheCreateRightBesideTheOwnerUnderWine) {
+  // Under Wine the Wine user holds full control of C:\ and so may create folders there.
+  const std::string wineUser = Win32TrustReader().AccountName("S-1-5-21-0-0-0-1000");
+  ASSERT_NE(wineUser, "");
+  EXPECT_EQ(CreateRightsText(L"C:\\"), wineUser + " may create folders in C:\\");
+  EXPECT_EQ(CheckSwapParent(L"C:\\"), "C:\\" + kWineOwnerVerdict + "; " + wineUser + " may create folders in C:\\");
+}
+
 }  // namespace
 }  // namespace kestrova::securefs

@@ -135,4 +135,26 @@ bool Win32TrustReader::SamePathIgnoringCase(WideView a, WideView b) const {
          CSTR_EQUAL;
 }
 
+std::string Win32TrustReader::AccountName(const std::string& sid) const {
+  PSID rawSid = nullptr;
+  if (!ConvertStringSidToSidW(Utf8ToWide(sid).c_str(), &rawSid)) return {};
+  const LocalMemory sidMemory(rawSid);
+  // The first call fails with ERROR_INSUFFICIENT_BUFFER and gives both sizes with their terminators; the second
+  // fills buffers of those sizes and gives the lengths without them. A SID without a domain (Everyone, for one) may
+  // report a domain size of 0, so that buffer gets one more character for the terminator.
+  DWORD nameLength = 0;
+  DWORD domainLength = 0;
+  SID_NAME_USE use{};
+  LookupAccountSidW(nullptr, rawSid, nullptr, &nameLength, nullptr, &domainLength, &use);
+  if (nameLength == 0) return {};
+  WideString name(nameLength, L'\0');
+  WideString domain(domainLength + 1, L'\0');
+  domainLength = static_cast<DWORD>(domain.size());
+  if (!LookupAccountSidW(nullptr, rawSid, name.data(), &nameLength, domain.data(), &domainLength, &use)) return {};
+  name.resize(nameLength);
+  domain.resize(domainLength);
+  if (name.empty()) return {};
+  return WideToUtf8(domain.empty() ? name : domain + L"\\" + name);
+}
+
 }  // namespace kestrova::securefs

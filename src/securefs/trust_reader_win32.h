@@ -40,6 +40,8 @@ class Win32TrustReader : public ITrustReader {
   std::unique_ptr<IOpenedEntry> Open(const WideString& longForm, uint32_t& error) const override;
   // CompareStringOrdinal ignoring case.
   bool SamePathIgnoringCase(WideView a, WideView b) const override;
+  // ConvertStringSidToSidW, then LookupAccountSidW on the local machine.
+  std::string AccountName(const std::string& sid) const override;
 };
 
 }  // namespace kestrova::securefs

@@ -4,12 +4,84 @@
 #include <vector>
 
 #include "securefs/canonical_path.h"
+#include "securefs/create_rights.h"
 
 namespace kestrova::securefs {
 namespace {
 
 std::string CannotOpen(const WideString& name, uint32_t error) {
   return WideToUtf8(name) + ": cannot open (" + std::to_string(error) + ")";
+}
+
+// Every prefix of a path opened and checked, root first, before any security is read.
+struct OpenedChain {
+  std::string failure;  // non-empty: the walk's verdict, given before any security was read
+  std::vector<WideString> prefixes;
+  std::vector<std::unique_ptr<IOpenedEntry>> kept;  // the existing prefixes, all open until the verdict is made
+  size_t firstMissing = 0;                          // prefixes.size() when nothing is missing
+};
+
+OpenedChain OpenChain(const ITrustReader& reader, const WideString& path, WalkMode mode) {
+  OpenedChain chain;
+  const WideString canonical = HasEmbeddedNul(path) ? WideString() : reader.CanonicalPath(path);
+  if (!IsDriveAbsolute(canonical)) {
+    chain.failure = WideToUtf8(path) + " is not an absolute path on a drive letter";
+    return chain;
+  }
+  chain.prefixes = PathPrefixes(canonical);
+  chain.firstMissing = chain.prefixes.size();
+
+  // Names, attributes and links of the whole chain first, holding every handle: a folder swapped for a link after
+  // its name was compared cannot then be judged in its place, because the security is read from these very objects.
+  for (size_t i = 0; i < chain.prefixes.size(); ++i) {
+    const WideString& prefix = chain.prefixes[i];
+    uint32_t error = 0;
+    std::unique_ptr<IOpenedEntry> entry = reader.Open(OpenFormOf(prefix), error);
+    if (!entry) {
+      // A missing drive root is never a missing tail: with nothing kept there is no parent to judge.
+      const bool missing = error == kErrorFileNotFound || error == kErrorPathNotFound;
+      if (mode != WalkMode::ExistingOnly && missing && !chain.kept.empty()) {
+        chain.firstMissing = i;
+        break;
+      }
+      chain.failure = CannotOpen(prefix, error);
+      return chain;
+    }
+    const std::string attributeText = AttributeVerdict(entry->ReadAttributes());
+    if (!attributeText.empty()) {
+      chain.failure = WideToUtf8(prefix) + " " + attributeText;
+      return chain;
+    }
+    const WideString finalPath = entry->FinalPath();
+    if (!reader.SamePathIgnoringCase(finalPath, prefix)) {
+      chain.failure = WideToUtf8(prefix) + " resolves to " +
+                      (finalPath.empty() ? std::string("an unreadable path") : WideToUtf8(finalPath));
+      return chain;
+    }
+    chain.kept.push_back(std::move(entry));
+  }
+  return chain;
+}
+
+// Reads kept entry `i` into `snapshot` and judges it; `read` tells whether `snapshot` now holds its security.
+std::string JudgeKept(const OpenedChain& chain, size_t i, SecuritySnapshot& snapshot, bool& read) {
+  const std::string prefix = WideToUtf8(chain.prefixes[i]);
+  const std::string readFailure = chain.kept[i]->ReadSecurity(snapshot);
+  read = readFailure.empty();
+  if (!read) return prefix + ": " + readFailure;
+  const std::string judgement = JudgeSnapshot(snapshot, !IsDriveRoot(chain.prefixes[i]));
+  if (!judgement.empty()) return prefix + ": " + judgement;
+  return {};
+}
+
+std::string JoinVerdicts(const std::string& first, const std::string& second) {
+  if (first.empty()) return second;
+  if (second.empty()) return first;
+  return first + "; " + second;
+}
+
+AccountNamer NamerOf(const ITrustReader& reader) {
+  return [&reader](const std::string& sid) { return reader.AccountName(sid); };
 }
 
 }  // namespace
@@ -26,51 +98,50 @@ std::string AttributeVerdict(const EntryAttributes& attributes) {
 }
 
 std::string CheckPathAndParentsWith(const ITrustReader& reader, const WideString& path, WalkMode mode) {
-  const WideString canonical = HasEmbeddedNul(path) ? WideString() : reader.CanonicalPath(path);
-  if (!IsDriveAbsolute(canonical)) return WideToUtf8(path) + " is not an absolute path on a drive letter";
-  const std::vector<WideString> prefixes = PathPrefixes(canonical);
-
-  // Names, attributes and links of the whole chain first, holding every handle: a folder swapped for a link after
-  // its name was compared cannot then be judged in its place, because the security is read from these very objects.
-  std::vector<std::unique_ptr<IOpenedEntry>> kept;
-  size_t firstMissing = prefixes.size();
-  for (size_t i = 0; i < prefixes.size(); ++i) {
-    const WideString& prefix = prefixes[i];
-    uint32_t error = 0;
-    std::unique_ptr<IOpenedEntry> entry = reader.Open(OpenFormOf(prefix), error);
-    if (!entry) {
-      // A missing drive root is never a missing tail: with nothing kept there is no parent to judge.
-      const bool missing = error == kErrorFileNotFound || error == kErrorPathNotFound;
-      if (mode != WalkMode::ExistingOnly && missing && !kept.empty()) {
-        firstMissing = i;
-        break;
-      }
-      return CannotOpen(prefix, error);
-    }
-    const std::string attributeText = AttributeVerdict(entry->ReadAttributes());
-    if (!attributeText.empty()) return WideToUtf8(prefix) + " " + attributeText;
-    const WideString finalPath = entry->FinalPath();
-    if (!reader.SamePathIgnoringCase(finalPath, prefix)) {
-      return WideToUtf8(prefix) + " resolves to " +
-             (finalPath.empty() ? std::string("an unreadable path") : WideToUtf8(finalPath));
-    }
-    kept.push_back(std::move(entry));
-  }
-
+  const OpenedChain chain = OpenChain(reader, path, mode);
+  if (!chain.failure.empty()) return chain.failure;
   SecuritySnapshot snapshot;
-  for (size_t i = 0; i < kept.size(); ++i) {
-    const std::string prefix = WideToUtf8(prefixes[i]);
-    const std::string readFailure = kept[i]->ReadSecurity(snapshot);
-    if (!readFailure.empty()) return prefix + ": " + readFailure;
-    const std::string judgement = JudgeSnapshot(snapshot, !IsDriveRoot(prefixes[i]));
-    if (!judgement.empty()) return prefix + ": " + judgement;
+  for (size_t i = 0; i < chain.kept.size(); ++i) {
+    bool read = false;
+    const std::string verdict = JudgeKept(chain, i, snapshot, read);
+    if (!verdict.empty()) return verdict;
   }
   // `snapshot` now holds the last kept folder: the parent of the first missing one.
-  if (mode == WalkMode::MissingJudged && firstMissing < prefixes.size()) {
+  if (mode == WalkMode::MissingJudged && chain.firstMissing < chain.prefixes.size()) {
     const std::string judgement = JudgeSnapshot(ChildSnapshot(snapshot), true);
-    if (!judgement.empty()) return WideToUtf8(prefixes[firstMissing]) + " (to be created): " + judgement;
+    if (!judgement.empty()) return WideToUtf8(chain.prefixes[chain.firstMissing]) + " (to be created): " + judgement;
   }
   return {};
+}
+
+std::string CheckSwapParentWith(const ITrustReader& reader, const WideString& path) {
+  const OpenedChain chain = OpenChain(reader, path, WalkMode::ExistingOnly);
+  if (!chain.failure.empty()) return chain.failure;
+  const size_t last = chain.kept.size() - 1;
+  SecuritySnapshot snapshot;
+  std::string verdict;
+  bool read = false;
+  size_t judged = 0;
+  for (; judged <= last; ++judged) {
+    verdict = JudgeKept(chain, judged, snapshot, read);
+    if (!verdict.empty()) break;
+  }
+  // A folder above stopped the judgement before the parent was read: its security is read now, once, from the
+  // handle held since the chain was opened, so the create rule looks at the very folder whose name was checked.
+  const bool lastRead = judged >= last ? read : chain.kept[last]->ReadSecurity(snapshot).empty();
+  if (!lastRead) return verdict;
+  return JoinVerdicts(verdict, JudgeCreateRights(snapshot, WideToUtf8(chain.prefixes[last]), NamerOf(reader)));
+}
+
+std::string CreateRightsTextWith(const ITrustReader& reader, const WideString& folder) {
+  const WideString canonical = HasEmbeddedNul(folder) ? WideString() : reader.CanonicalPath(folder);
+  if (canonical.empty()) return {};
+  uint32_t error = 0;
+  const std::unique_ptr<IOpenedEntry> entry = reader.Open(OpenFormOf(canonical), error);
+  if (!entry || !AttributeVerdict(entry->ReadAttributes()).empty()) return {};
+  SecuritySnapshot snapshot;
+  if (!entry->ReadSecurity(snapshot).empty()) return {};
+  return JudgeCreateRights(snapshot, WideToUtf8(canonical), NamerOf(reader));
 }
 
 std::string CheckFolderWith(const ITrustReader& reader, const WideString& path) {

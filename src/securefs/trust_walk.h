@@ -1,7 +1,7 @@
-// The walk that judges a path and every folder above it, and the judgement of one folder, written against
-// ITrustReader: the reader canonicalises, opens entries as themselves and reads their attributes, final paths and
-// security; this module decides the order of the checks, what a link or a missing folder means, and the verdict text.
-// The Windows reader lives in trust_reader_win32.h; the public entry points in trust_evaluation.h.
+// The walks that judge a path with every folder above it, or one folder alone, written against ITrustReader: the
+// reader canonicalises, opens entries as themselves, reads attributes, final paths and security, and names accounts;
+// this module decides the order of the checks, what a link or a missing folder means, and the verdict text. The
+// Windows reader lives in trust_reader_win32.h; the public entry points in trust_evaluation.h.
 #pragma once
 
 #include <cstdint>
@@ -55,6 +55,9 @@ class ITrustReader {
   virtual std::unique_ptr<IOpenedEntry> Open(const WideString& longForm, uint32_t& error) const = 0;
   // Whether two paths name the same entry by an ordinal comparison that ignores case as the file system does.
   virtual bool SamePathIgnoringCase(WideView a, WideView b) const = 0;
+  // The account the system names for an S-1-... text ("DOMAIN\name", or "name" when there is no domain); empty
+  // when it names none.
+  virtual std::string AccountName(const std::string& sid) const = 0;
 };
 
 // Empty for a directory that is not a reparse point; otherwise "attributes unreadable (<code>)",
@@ -65,6 +68,16 @@ std::string AttributeVerdict(const EntryAttributes& attributes);
 // naming the first offending folder. Every open, attribute and final-path check of the whole chain comes before any
 // security is read, and every entry that passed stays open until the verdict is made.
 std::string CheckPathAndParentsWith(const ITrustReader& reader, const WideString& path, WalkMode mode);
+
+// The verdict for the folder beside which an update renames the install folder: CheckPathAndParentsWith(path,
+// ExistingOnly), and besides it JudgeCreateRights on `path` itself (the folders above are not judged for it), read
+// from the entry the walk holds and never opened or read twice. Both texts are joined by "; " when both are
+// non-empty; a walk that fails before any security is read, or whose read of `path` fails, gives its verdict alone.
+std::string CheckSwapParentWith(const ITrustReader& reader, const WideString& path);
+
+// JudgeCreateRights on that one folder, opened as itself; empty when it cannot be made absolute, opened, is not a
+// plain directory or its security cannot be read (judging those is the walk's task).
+std::string CreateRightsTextWith(const ITrustReader& reader, const WideString& folder);
 
 // The verdict for that one folder, without looking above it and without comparing its final path.
 std::string CheckFolderWith(const ITrustReader& reader, const WideString& path);

@@ -360,5 +360,73 @@ TEST(CheckFolderTest, ASharePathIsOpenedInItsUncForm) {
   EXPECT_EQ(reader.EventsOf("open"), (std::vector<std::string>{"\\\\?\\UNC\\server\\share\\x"}));
 }
 
+const std::string kWineOwnerText = "owner S-1-5-21-0-0-0-1000 is not SYSTEM, Administrators or TrustedInstaller";
+
+TEST(CheckSwapParentTest, JoinsTheWalkVerdictAndTheParentsCreateRightReadOnce) {
+  ScriptedTrustReader reader = SafeChain();
+  reader.entries[L"C:\\"] = OwnedBy("S-1-5-21-0-0-0-1000");
+  reader.entries[L"C:\\a\\b"].snapshot.aces.push_back(Allow("S-1-5-21-1-2-3-1001", 0x4));
+  reader.accountNames["S-1-5-21-1-2-3-1001"] = "HOST\\alice";
+  EXPECT_EQ(CheckSwapParentWith(reader, L"C:\\a\\b"),
+            "C:\\: " + kWineOwnerText + "; HOST\\alice may create folders in C:\\a\\b");
+  // The folder between is never read; the parent once, through the handle held since the chain was opened.
+  EXPECT_EQ(reader.EventsOf("open").size(), 3u);
+  EXPECT_EQ(reader.EventsOf("security"), (std::vector<std::string>{"C:\\", "C:\\a\\b"}));
+  EXPECT_EQ(reader.liveAtSecurity, (std::vector<int>{3, 3}));
+  EXPECT_EQ(reader.liveEntries, 0);
+}
+
+TEST(CheckSwapParentTest, EachTextStandsAloneAndOnlyTheParentCountsForCreating) {
+  ScriptedTrustReader reader = SafeChain();
+  reader.entries[L"C:\\"].snapshot.aces.push_back(Allow("S-1-5-11", 0x4));
+  EXPECT_EQ(CheckSwapParentWith(reader, L"C:\\a\\b"), "");
+  EXPECT_EQ(CheckSwapParentWith(reader, L"C:\\"), "NT AUTHORITY\\Authenticated Users may create folders in C:\\");
+
+  reader.entries[L"C:\\a\\b"].snapshot.aces.push_back(Allow("S-1-5-11", 0x2));
+  reader.events.clear();
+  EXPECT_EQ(CheckSwapParentWith(reader, L"C:\\a\\b"), "NT AUTHORITY\\Authenticated Users may create files in C:\\a\\b");
+  EXPECT_EQ(reader.EventsOf("security"), (std::vector<std::string>{"C:\\", "C:\\a", "C:\\a\\b"}));
+
+  reader.entries[L"C:\\a\\b"].snapshot.owner = "S-1-5-21-0-0-0-1000";
+  EXPECT_EQ(CheckSwapParentWith(reader, L"C:\\a\\b"),
+            "C:\\a\\b: " + kWineOwnerText + "; NT AUTHORITY\\Authenticated Users may create files in C:\\a\\b");
+  EXPECT_EQ(reader.EventsOf("security").size(), 6u);
+}
+
+TEST(CheckSwapParentTest, AWalkThatCannotReadTheParentGivesItsVerdictAlone) {
+  ScriptedTrustReader reader = SafeChain();
+  reader.entries[L"C:\\a\\b"].snapshot.aces.push_back(Allow("S-1-5-32-545", 0x6));
+  reader.entries[L"C:\\a\\b"].attributes.attributes |= kFileAttributeReparsePoint;
+  EXPECT_EQ(CheckSwapParentWith(reader, L"C:\\a\\b"), "C:\\a\\b is a reparse point (tag 0x00000000)");
+  EXPECT_TRUE(reader.EventsOf("security").empty());
+
+  reader.entries[L"C:\\a\\b"].attributes.attributes = kFileAttributeDirectory;
+  reader.entries[L"C:\\a\\b"].securityFailure = "security unreadable (5)";
+  EXPECT_EQ(CheckSwapParentWith(reader, L"C:\\a\\b"), "C:\\a\\b: security unreadable (5)");
+  reader.entries[L"C:\\"] = OwnedBy("S-1-5-21-0-0-0-1000");
+  EXPECT_EQ(CheckSwapParentWith(reader, L"C:\\a\\b"), "C:\\: " + kWineOwnerText);
+
+  reader.entries.erase(L"C:\\a\\b");
+  EXPECT_EQ(CheckSwapParentWith(reader, L"C:\\a\\b"), "C:\\a\\b: cannot open (2)");
+}
+
+TEST(CreateRightsTextTest, JudgesOnlyTheCanonicalFolderAndIsEmptyWhenItCannotBeRead) {
+  ScriptedTrustReader reader = SafeChain();
+  reader.entries[L"C:\\"] = OwnedBy("S-1-5-21-0-0-0-1000");
+  reader.entries[L"C:\\a"].snapshot.aces.push_back(Allow("S-1-1-0", 0x6));
+  reader.canonical[L"c:\\A\\"] = L"C:\\a";
+  EXPECT_EQ(CreateRightsTextWith(reader, L"c:\\A\\"), "Everyone may create folders in C:\\a");
+  EXPECT_EQ(reader.EventsOf("open"), (std::vector<std::string>{"\\\\?\\C:\\a"}));
+  EXPECT_EQ(CreateRightsTextWith(reader, L"C:\\a\\b"), "");
+
+  reader.entries[L"C:\\a"].securityFailure = "security unreadable (5)";
+  EXPECT_EQ(CreateRightsTextWith(reader, L"C:\\a"), "");
+  reader.entries[L"C:\\a"].securityFailure.clear();
+  reader.entries[L"C:\\a"].attributes.attributes = 0x20;
+  EXPECT_EQ(CreateRightsTextWith(reader, L"C:\\a"), "");
+  EXPECT_EQ(CreateRightsTextWith(reader, L"C:\\missing"), "");
+  EXPECT_EQ(reader.liveEntries, 0);
+}
+
 }  // namespace
 }  // namespace kestrova::securefs
