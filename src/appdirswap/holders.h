@@ -40,4 +40,20 @@ class IHolderFinder {
 //                  " <image>" left out when the image is empty and " (<user>)" when the user is.
 std::vector<std::string> HolderLines(std::string_view prefix, const WideString& path, IHolderFinder& finder);
 
+#ifdef _WIN32
+// Asks the Restart Manager in a session of its own, ended before returning on every path. A file is registered as
+// itself. A folder is represented by the files below it, found depth-first by a listing that never follows a
+// reparse point (a linked file or folder inside is passed over, a folder that is itself one gives no files) and
+// stops at kMaxHolderFiles files; a subfolder that cannot be listed is passed over, the folder itself not listable
+// is a failure. A folder without files has no holders to list. Each process comes with its image from its full
+// image path, or the Restart Manager's application name when the process cannot be opened, and its user when its
+// token can be read. Under Wine the Restart Manager lists no process, so an answer there is always "nobody".
+class Win32HolderFinder : public IHolderFinder {
+ public:
+  static constexpr size_t kMaxHolderFiles = 1000;
+
+  bool FindHolders(const WideString& path, std::vector<HolderInfo>& holders, uint32_t& error) override;
+};
+#endif
+
 }  // namespace kestrova::appdirswap
