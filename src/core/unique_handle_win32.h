@@ -10,6 +10,7 @@
 #include <compressapi.h>
 #include <msi.h>
 #include <oleauto.h>
+#include <restartmanager.h>
 #include <setupapi.h>
 #include <wincrypt.h>
 
@@ -118,6 +119,9 @@ using BCryptHash = UniqueResource<detail::SimpleTraits<BCRYPT_HASH_HANDLE, BCryp
 // Windows Compression API handles (users link cabinet).
 using CompressorHandle = UniqueResource<detail::SimpleTraits<COMPRESSOR_HANDLE, CloseCompressor, 0>>;
 using DecompressorHandle = UniqueResource<detail::SimpleTraits<DECOMPRESSOR_HANDLE, CloseDecompressor, 0>>;
+// Restart Manager sessions, ended with RmEndSession (users link rstrtmgr). No session number is documented as
+// invalid, so the empty value is all ones rather than 0.
+using RmSession = UniqueResource<detail::SimpleTraits<DWORD, RmEndSession, 0xFFFFFFFFu>>;
 // A COM interface pointer, released once (users link ole32). Fill it with reinterpret_cast<void**>(p.put()) where a
 // call wants void**.
 template <typename Interface>
