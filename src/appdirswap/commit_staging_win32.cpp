@@ -4,6 +4,7 @@
 #include <winternl.h>
 
 #include "appdirswap/cleanup.h"
+#include "appdirswap/holders.h"
 #include "appdirswap/layout.h"
 #include "appdirswap/staging_moves.h"
 #include "appdirswap/win32_file_system.h"
@@ -135,6 +136,7 @@ int CommitStaging(const WideString& appdir, const std::string& version) {
     case StagingStep::LockNotTaken:
       LogError("commit: could not take the swap lock (error %u); leaving %s uncommitted", result.error,
                Shown(partial).c_str());
+      if (result.error == kErrorSharingViolation) LogHolders("commit", {paths.lock});
       break;
     case StagingStep::OldStagingKept:
       LogError("commit: could not replace the old %s: could not remove %s: %u", Shown(staging).c_str(),

@@ -81,7 +81,8 @@ class IFileSystem {
   // Administrators or TrustedInstaller whose DACL gives nobody else DELETE, WRITE_DAC, WRITE_OWNER or
   // FILE_DELETE_CHILD; otherwise the verdict that says why (a file or a link is never admin-only).
   virtual std::string AdminOnlyVerdict(const WideString& path) = 0;
-  // Empty when the folder and every folder above it are admin-only; otherwise the verdict naming the first offender.
+  // Empty when the folder and every folder above it are admin-only and nobody else may create entries in the folder
+  // itself; otherwise the verdict naming the first offender, and who may create entries there.
   virtual std::string UnsafeAncestorReason(const WideString& path) = 0;
   // Whether the Windows Installer is running an installation (probed, never waited for).
   virtual bool IsInstallerRunning() = 0;

@@ -54,6 +54,9 @@ class Win32HolderFinder : public IHolderFinder {
 
   bool FindHolders(const WideString& path, std::vector<HolderInfo>& holders, uint32_t& error) override;
 };
+
+// HolderLines of each path through a Win32HolderFinder, logged with LogInfo.
+void LogHolders(std::string_view prefix, const std::vector<WideString>& paths);
 #endif
 
 }  // namespace kestrova::appdirswap

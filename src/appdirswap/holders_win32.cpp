@@ -1,5 +1,7 @@
 #include "appdirswap/holders.h"
 
+#include "core/log.h"
+
 #include <windows.h>
 
 #include <restartmanager.h>
@@ -168,6 +170,13 @@ bool Win32HolderFinder::FindHolders(const WideString& path, std::vector<HolderIn
   }
   for (const RM_PROCESS_INFO& process : listed) holders.push_back(Describe(process));
   return true;
+}
+
+void LogHolders(std::string_view prefix, const std::vector<WideString>& paths) {
+  Win32HolderFinder finder;
+  for (const WideString& path : paths) {
+    for (const std::string& line : HolderLines(prefix, path, finder)) LogInfo("%s", line.c_str());
+  }
 }
 
 }  // namespace kestrova::appdirswap

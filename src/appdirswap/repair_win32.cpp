@@ -1,6 +1,7 @@
 #include "appdirswap/repair.h"
 
 #include "appdirswap/cleanup.h"
+#include "appdirswap/holders.h"
 #include "appdirswap/staged_tree_verify.h"
 #include "appdirswap/swap_log.h"
 #include "appdirswap/win32_file_system.h"
@@ -32,6 +33,8 @@ int RunRepair(const WideString& appdir) {
   LogSwapLines(ResultDetailLines("repair", result));
   LogInfo("repair: %s, refusal %s, hold %s; APPDIR version %s", OutcomeName(result.outcome),
           RefusalName(result.refusal), HoldReasonName(result.hold), WideToUtf8(result.version).c_str());
+  LayoutPaths paths;
+  if (ParseAppdir(appdir, paths)) LogHolders("repair", BusyPaths(result, paths));
   const int code = RepairExitCode(result.outcome);
   // A stranger's entry that could not be removed is a failure even when a copy could be put back.
   return code == 0 && !result.foreign_left.empty() ? 1 : code;

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "appdirswap/cleanup.h"
+#include "appdirswap/holders.h"
 #include "appdirswap/layout.h"
 #include "appdirswap/staging_moves.h"
 #include "appdirswap/staging_paths.h"
@@ -43,6 +44,7 @@ int DeleteStaleStaging(const WideString& appdir, const LayoutSnapshot& snapshot)
     return 0;
   }
   const uint32_t lock_error = result.step == StagingStep::LockNotTaken ? result.error : 0;
+  if (lock_error == kErrorSharingViolation) LogHolders("stage", {snapshot.paths.lock});
   LogError("stage: could not delete the stale %s (version '%s'): lock error %u, error %u", shown.c_str(),
            version.c_str(), lock_error, removal_error);
   return 1;

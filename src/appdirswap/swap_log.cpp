@@ -1,5 +1,7 @@
 #include "appdirswap/swap_log.h"
 
+#include <algorithm>
+
 #include "securefs/paths.h"
 
 namespace kestrova::appdirswap {
@@ -54,6 +56,20 @@ SwapLogLine SummaryLine(const SwapReport& report) {
 }
 
 }  // namespace
+
+std::vector<WideString> BusyPaths(const SwapResult& result, const LayoutPaths& paths) {
+  std::vector<WideString> busy;
+  const auto add = [&busy](const WideString& path) {
+    if (std::find(busy.begin(), busy.end(), path) == busy.end()) busy.push_back(path);
+  };
+  for (const auto* records : {&result.holds, &result.renames}) {
+    for (const AttemptRecord& record : *records) {
+      if (record.result == MoveResult::Busy) add(record.from);
+    }
+  }
+  if (result.hold == HoldReason::Lock && result.lock_error == kErrorSharingViolation) add(paths.lock);
+  return busy;
+}
 
 std::vector<SwapLogLine> ResultDetailLines(const std::string& prefix, const SwapResult& result) {
   std::vector<SwapLogLine> lines;

@@ -20,6 +20,11 @@ struct SwapLogLine {
 // verdict of each complete copy that was not admin-only (WARN), and a foreign APPDIR left in place (ERROR).
 std::vector<SwapLogLine> ResultDetailLines(const std::string& prefix, const SwapResult& result);
 
+// The folders (and the lock file) that stayed busy for a whole budget in `result`, each once, in the order met: the
+// source of a hold or rename that ended Busy, and the lock when it was held elsewhere (a sharing violation). These
+// are the paths whose holders the log names.
+std::vector<WideString> BusyPaths(const SwapResult& result, const LayoutPaths& paths);
+
 // The lines Swap::Run logs for `report`, in order. `appdir` is the path the command was handed (shown in the line
 // of a path it cannot use). By gate: BadAppdirPath one ERROR line; NothingStaged one INFO line; CorvellaRunning none
 // (the check has logged); any other gate the state line first, then "swap: <gate>; leaving the staging dir for

@@ -1,6 +1,7 @@
 #include "appdirswap/swap.h"
 
 #include "appdirswap/corvella_process.h"
+#include "appdirswap/holders.h"
 #include "appdirswap/staged_tree_verify.h"
 #include "appdirswap/swap_log.h"
 #include "appdirswap/win32_file_system.h"
@@ -12,7 +13,11 @@ int Run(const WideString& appdir) {
   Win32FileSystem fs;
   SwapHooks hooks;
   hooks.corvella_running = CorvellaRunningCheck;
-  LogReport(PlanAndSwap(appdir, fs, hooks, VerifyAndLog, RemoveAndLog, RetryBudgets{}), appdir);
+  SwapReport report = PlanAndSwap(appdir, fs, hooks, VerifyAndLog, RemoveAndLog, RetryBudgets{});
+  LogReport(report, appdir);
+  // The clean-up pass's lock is the transaction's: a lock_held gate is the same wait, met one phase earlier.
+  if (report.gate == SwapGate::LockHeld) report.result.hold = HoldReason::Lock;
+  LogHolders("swap", BusyPaths(report.result, report.snapshot.paths));
   return 0;
 }
 

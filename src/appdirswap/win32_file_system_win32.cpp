@@ -88,7 +88,9 @@ std::string Win32FileSystem::AdminOnlyVerdict(const WideString& path) {
 }
 
 std::string Win32FileSystem::UnsafeAncestorReason(const WideString& path) {
-  return securefs::CheckPathAndParents(path, securefs::WalkMode::ExistingOnly);
+  // The engine's parent also counts who may create entries in it: a stranger who may create a folder there can take
+  // a sibling's name, or APPDIR's, the moment it is free.
+  return securefs::CheckSwapParent(path);
 }
 
 bool Win32FileSystem::IsInstallerRunning() {

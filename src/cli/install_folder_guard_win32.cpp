@@ -3,26 +3,13 @@
 #include <windows.h>
 
 #include "cli/run_context.h"
+#include "core/elevation.h"
 #include "core/log.h"
 #include "core/unique_handle_win32.h"
 #include "securefs/paths.h"
 #include "securefs/trust_evaluation.h"
 
 namespace kestrova {
-namespace {
-
-// True only when the token is readable and says "not elevated"; an unreadable token is treated as elevated.
-bool IsKnownUnelevated() {
-  KernelHandle token;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return false;
-  TOKEN_ELEVATION elevation{};
-  DWORD size = 0;
-  if (!GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof elevation, &size)) return false;
-  return elevation.TokenIsElevated == 0;
-}
-
-}  // namespace
-
 std::string InstallFolderProblem(const WideString& folder) {
   // Its display form would drop the "\\?\" of "\\?\Volume{...}\x" and leave a relative path to be judged below the
   // current directory instead.
