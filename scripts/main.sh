@@ -85,12 +85,17 @@ kp_unelevated commit-staging --appdir "$appdir" --version 4.3.0 --log "$log"
 echo "folders beside the install folder: $(cd "$demo" && ls -d installed* | tr '\n' ' ')"
 echo "marker of installed.staging: $(cat "$demo/installed.staging/.complete")"
 echo
-echo "Under Wine every folder is owned by the Wine user (S-1-5-21-0-0-0-1000), never by SYSTEM or Administrators, so"
-echo "swap refuses to exchange folders below C:\ (the SECURITY line below) and leaves everything as it was; that"
-echo "refusal is the correct behaviour there. On Windows, below Program Files, installed would become installed.lkg"
-echo "and installed.staging would become installed (the engine's Wine tests show these renames on real folders)."
+echo "Under Wine every folder is owned by the Wine user (S-1-5-21-0-0-0-1000), never by SYSTEM or Administrators, and"
+echo "that user may create folders in C:\, so swap refuses to exchange folders below C:\ (the SECURITY line below names"
+echo "both) and leaves everything as it was; that refusal is the correct behaviour there. On Windows, below Program"
+echo "Files, installed would become installed.lkg and installed.staging would become installed (the engine's Wine"
+echo "tests show these renames on real folders)."
 echo
 kp swap --appdir "$appdir" --log "$log"
+echo "An elevated repair treats every entry of the family that is not admin-only as a stranger's: under Wine that is"
+echo "every entry, so it removes the staged copy (WARN), never counts the Wine user's install folder as present, and"
+echo "ends 'unrecoverable' (exit 3) without touching it, since no admin-only copy could take its place."
+echo
 kp repair --appdir "$appdir" --log "$log"
 echo "folders beside the install folder after swap and repair: $(cd "$demo" && ls -d installed* | tr '\n' ' ')"
 echo

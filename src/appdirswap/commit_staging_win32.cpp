@@ -14,7 +14,6 @@
 #include "securefs/delete_tree.h"
 #include "securefs/folder_handle_win32.h"
 #include "securefs/paths.h"
-#include "securefs/trust_evaluation.h"
 
 namespace kestrova::appdirswap {
 namespace {
@@ -76,11 +75,16 @@ DWORD WriteMarker(HANDLE folder, const std::string& version) {
 }  // namespace
 
 int CommitStaging(const WideString& appdir, const std::string& version) {
+  Win32FileSystem fs;
+  return CommitStagingWith(appdir, version, fs, fs);
+}
+
+int CommitStagingWith(const WideString& appdir, const std::string& version, Win32FileSystem& real, IFileSystem& fs) {
   // The same paths stage accepts: a drive root, a share or a relative path has no siblings to commit ("C:" would
   // name drive C's current folder).
   LayoutPaths paths;
   if (!ParseAppdir(appdir, paths)) {
-    LogError("commit: %s is not a usable APPDIR", WideToUtf8(securefs::DisplayPath(appdir)).c_str());
+    LogError("commit: %s is not a usable APPDIR", WideToUtf8(appdir).c_str());
     return 0;
   }
   const WideString& base = paths.appdir;
@@ -107,7 +111,7 @@ int CommitStaging(const WideString& appdir, const std::string& version) {
   // An elevated commit makes the folder a copy that a swap may put in APPDIR's place: it must be one no stranger can
   // have filled or can change. An unelevated run cannot harm what administrators own and is not asked.
   if (!IsKnownUnelevated()) {
-    const std::string verdict = securefs::CheckFolder(partial);
+    const std::string verdict = fs.AdminOnlyVerdict(paths.partial);
     if (!verdict.empty()) {
       LogError("commit: SECURITY: %s is not admin-only (%s); leaving it uncommitted", Shown(partial).c_str(),
                verdict.c_str());
@@ -125,8 +129,7 @@ int CommitStaging(const WideString& appdir, const std::string& version) {
     if (!item.verdict.empty()) return LoggingRemover("commit")(item);
     return RemoveGcItem(item, removal_error);
   };
-  Win32FileSystem fs;
-  fs.AdoptHold(paths.partial, std::move(folder));
+  real.AdoptHold(paths.partial, std::move(folder));
   const StagingMoveResult result = CommitUnderLock(base, fs, RetryBudgets{}, remover);
   switch (result.step) {
     case StagingStep::Done:

@@ -101,6 +101,7 @@ class AdminOwnedDecorator : public IFileSystem {
  public:
   explicit AdminOwnedDecorator(IFileSystem& inner) : inner_(inner) {}
   std::vector<WideString> foreign;  // AdminOnlyVerdict names a stranger for these paths
+  std::string parent_reason;        // what UnsafeAncestorReason answers for any path
 
   PathInfo GetPathInfo(const WideString& path) override { return inner_.GetPathInfo(path); }
   bool ReadSmallFile(const WideString& path, size_t max_bytes, std::string& out) override {
@@ -125,7 +126,7 @@ class AdminOwnedDecorator : public IFileSystem {
   }
   MoveResult HoldForMove(const WideString& path, uint32_t& error) override { return inner_.HoldForMove(path, error); }
   void ReleaseHolds() override { inner_.ReleaseHolds(); }
-  std::string UnsafeAncestorReason(const WideString&) override { return {}; }
+  std::string UnsafeAncestorReason(const WideString&) override { return parent_reason; }
   bool IsInstallerRunning() override { return inner_.IsInstallerRunning(); }
   bool WriteActiveVersion(const WideString& version) override { return inner_.WriteActiveVersion(version); }
   uint64_t NowMs() override { return inner_.NowMs(); }

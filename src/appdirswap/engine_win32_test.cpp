@@ -97,5 +97,25 @@ TEST(EngineOnRealFoldersTest, RemoveGcItemTakesTheMarkerFirst) {
   EXPECT_TRUE(RemoveGcItem(GcItem{family + L".lkg", false, "lkg_without_marker", {}}, error));
 }
 
+// Names a standard user can take beside APPDIR never deny the engine: a file at .rejected while APPDIR is missing
+// is removed and the repair goes on; a folder squatting the lock's name is removed and the lock taken.
+TEST(EngineOnRealFoldersTest, StrangersEntriesAtFamilyNamesAreRemovedNotObeyed) {
+  DriveRootFamily family;
+  test::WriteVersionTree(family + L".staging", test::VersionFiles("2.0.0"), "2.0.0");
+  test::WriteTextFile(family + L".rejected", "planted");
+  test::MakeFolder(family + L".swap.lock");
+  test::WriteTextFile(family + L".swap.lock\\inside", "planted");
+  Win32FileSystem real;
+  test::AdminOwnedDecorator fs(real);
+  fs.foreign.push_back(family + L".swap.lock");
+
+  const SwapResult result = RepairTransaction(family.appdir(), fs, Verify, LoggingRemover("repair"), RetryBudgets{});
+  EXPECT_EQ(result.outcome, Outcome::Swapped) << OutcomeName(result.outcome);
+  EXPECT_TRUE(result.foreign_left.empty());
+  EXPECT_EQ(test::ReadText(family + L"\\.complete"), "2.0.0");
+  EXPECT_FALSE(test::Exists(family + L".rejected"));
+  EXPECT_FALSE(test::Exists(family + L".swap.lock"));
+}
+
 }  // namespace
 }  // namespace kestrova::appdirswap

@@ -103,6 +103,40 @@ TEST(RetryTest, LockWithRetryAndLockForTransaction) {
   EXPECT_EQ(fs.lock_path, L"C:\\Program Files\\Kestrova\\Corvella.swap.lock");
 }
 
+// Only a sharing violation is another holder. A stranger's entry at the lock's name is removed and the lock taken;
+// an admin-only folder there is left alone and its error named, never waited for as busy.
+TEST(RetryTest, TakeSwapLockRemovesOnlyAStrangersEntryAtTheLocksName) {
+  struct Row {
+    const char* entry;  // at the lock's name: "" none, "admin folder", "stranger folder", "link"
+    bool with_remover;
+    MoveResult result;
+    uint32_t last_error;
+    uint32_t attempts;
+    const char* removed;
+  };
+  const Row rows[] = {
+      {"", true, MoveResult::Ok, 0, 1, ""},
+      {"admin folder", true, MoveResult::Failed, 5, 1, ""},
+      {"stranger folder", true, MoveResult::Ok, 0, 1, ".swap.lock (not_admin_only)"},
+      {"stranger folder", false, MoveResult::Failed, 5, 1, ""},
+      {"link", true, MoveResult::Ok, 0, 1, ".swap.lock (not_admin_only)"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.entry) + (row.with_remover ? "" : " without remover"));
+    ScriptedFileSystem fs = TwoFolders();
+    const WideString lock = L"C:\\Corvella.swap.lock";
+    if (std::string(row.entry) == "admin folder") fs.AddFolder(lock);
+    if (std::string(row.entry) == "stranger folder") fs.AddFolder(lock, {{"inside", "x"}}, nullptr, false);
+    if (std::string(row.entry) == "link") fs.AddLink(lock);
+    const AttemptRecord record = TakeSwapLock(fs, lock, 10000, row.with_remover ? fs.MakeRemover() : Remover());
+    EXPECT_EQ(record.result, row.result);
+    EXPECT_EQ(record.last_error, row.last_error);
+    EXPECT_EQ(record.attempts, row.attempts);
+    EXPECT_EQ(fs.Removals(L"C:\\Corvella"), row.removed);
+    EXPECT_EQ(fs.lock_held, row.result == MoveResult::Ok);
+  }
+}
+
 TEST(RetryTest, LongPathForm) {
   EXPECT_EQ(ToLongPathForm(L"C:\\Corvella"), L"\\\\?\\C:\\Corvella");
   EXPECT_EQ(ToLongPathForm(L"C:\\"), L"\\\\?\\C:\\");

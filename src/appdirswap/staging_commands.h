@@ -11,6 +11,7 @@
 #include "core/text.h"
 
 #ifdef _WIN32
+#include "appdirswap/win32_file_system.h"
 #include "payload/archive_source.h"
 #endif
 
@@ -41,6 +42,10 @@ int Stage(const StageRequest& request, const WideString& appdir, const InstallFo
 // APPDIR.staging.partial, and under the swap lock an old APPDIR.staging is removed and the partial folder renamed to
 // it. Always 0; each message says what was left uncommitted, and every step can simply be repeated.
 int CommitStaging(const WideString& appdir, const std::string& version);
+
+// CommitStaging with the file systems handed in: `real` holds the partial folder for its move, `fs` (`real` itself,
+// or a test's decorator of it) answers the admin-only question and runs the locked steps.
+int CommitStagingWith(const WideString& appdir, const std::string& version, Win32FileSystem& real, IFileSystem& fs);
 #endif
 
 }  // namespace kestrova::appdirswap

@@ -15,6 +15,13 @@
 namespace kestrova::appdirswap {
 namespace {
 
+// Under Wine no folder is admin-only; the decorator answers as Windows does for a folder an administrator made.
+int Commit(const WideString& appdir, const std::string& version) {
+  Win32FileSystem real;
+  test::AdminOwnedDecorator fs(real);
+  return CommitStagingWith(appdir, version, real, fs);
+}
+
 using test::DriveRootFamily;
 using test::HoldingProcess;
 using test::ScratchFolder;
@@ -70,7 +77,7 @@ void StageCommitAndRestage(const WideString& appdir, const ScratchFolder& scratc
 
   {
     kestrova::test::LogCapture log;
-    EXPECT_EQ(CommitStaging(appdir + L"\\", "2.0.0"), 0);
+    EXPECT_EQ(Commit(appdir + L"\\", "2.0.0"), 0);
     EXPECT_EQ(log.Lines(), std::vector<std::string>{"INFO commit: " + shown + ".staging is complete (version 2.0.0)"});
   }
   EXPECT_EQ(test::ReadText(appdir + L".staging\\.complete"), "2.0.0");
@@ -81,7 +88,7 @@ void StageCommitAndRestage(const WideString& appdir, const ScratchFolder& scratc
   const WideString newer = PackVersion(scratch, "2.1.0");
   ASSERT_EQ(Stage(FromFile(newer), appdir, guard.Fn()), 0);
   kestrova::test::LogCapture log;
-  EXPECT_EQ(CommitStaging(appdir, "2.1.0.7"), 0);
+  EXPECT_EQ(Commit(appdir, "2.1.0.7"), 0);
   EXPECT_EQ(log.Lines(), std::vector<std::string>{"INFO commit: " + shown + ".staging is complete (version 2.1.0.7)"});
   EXPECT_EQ(test::ReadText(appdir + L".staging\\.complete"), "2.1.0.7");
   EXPECT_EQ(test::ReadText(appdir + L".staging\\corvella.exe"), "exe 2.1.0");
@@ -180,9 +187,9 @@ TEST(CommitStagingTest, NothingToCommitAndVersionsThatAreNot) {
   const std::string partial = WideToUtf8(family + L".staging.partial");
   {
     kestrova::test::LogCapture log;
-    EXPECT_EQ(CommitStaging(family.appdir(), "1.2.3"), 0);
+    EXPECT_EQ(Commit(family.appdir(), "1.2.3"), 0);
     test::WriteTextFile(family + L".staging.partial", "a file, not a folder");
-    EXPECT_EQ(CommitStaging(family.appdir(), "1.2.3"), 0);
+    EXPECT_EQ(Commit(family.appdir(), "1.2.3"), 0);
     EXPECT_EQ(log.Lines(), (std::vector<std::string>{"INFO commit: no " + partial + "; nothing to commit",
                                                      "INFO commit: no " + partial + "; nothing to commit"}));
   }
@@ -190,14 +197,14 @@ TEST(CommitStagingTest, NothingToCommitAndVersionsThatAreNot) {
   test::WriteVersionTree(family + L".staging.partial", test::VersionFiles("1.2.3"), "");
   for (const char* version : {"1.2", "1.2.3.4.5", "1..3", "1.2.3.", "v1.2.3", "1.2.3 ", ""}) {
     kestrova::test::LogCapture log;
-    EXPECT_EQ(CommitStaging(family.appdir(), version), 0);
+    EXPECT_EQ(Commit(family.appdir(), version), 0);
     EXPECT_EQ(log.Lines(), std::vector<std::string>{"ERROR commit: '" + std::string(version) +
                                                     "' is not a version; leaving " + partial + " uncommitted"});
     EXPECT_FALSE(test::Exists(family + L".staging.partial\\.complete"));
     EXPECT_FALSE(test::Exists(family + L".staging"));
   }
   // A group of ten digits is committed; its marker reads back as no version later.
-  EXPECT_EQ(CommitStaging(family.appdir(), "1.2.1234567890"), 0);
+  EXPECT_EQ(Commit(family.appdir(), "1.2.1234567890"), 0);
   EXPECT_EQ(test::ReadText(family + L".staging\\.complete"), "1.2.1234567890");
 }
 
@@ -214,7 +221,7 @@ TEST(StageAndCommitTest, ADriveRootHasNoSiblingsToStage) {
 TEST(CommitStagingTest, ADriveRootHasNoSiblingsToCommit) {
   for (const wchar_t* root : {L"C:\\", L"C:", L"c:/", L"\\\\?\\C:\\"}) {
     kestrova::test::LogCapture log;
-    EXPECT_EQ(CommitStaging(root, "1.2.3"), 0);
+    EXPECT_EQ(Commit(root, "1.2.3"), 0);
     EXPECT_EQ(log.Lines(), std::vector<std::string>{"ERROR commit: " + WideToUtf8(root) + " is not a usable APPDIR"});
   }
 }
@@ -229,7 +236,7 @@ TEST(CommitStagingTest, AnOldStagingHeldOpenAndALockHeldElsewhere) {
                                 FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(held);
     kestrova::test::LogCapture log;
-    EXPECT_EQ(CommitStaging(family.appdir(), "1.2.3"), 0);
+    EXPECT_EQ(Commit(family.appdir(), "1.2.3"), 0);
     const std::vector<std::string> lines = log.Lines();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_TRUE(StartsWith(lines[0], "ERROR commit: could not replace the old " + shown + ".staging: could not remove "))
@@ -240,7 +247,7 @@ TEST(CommitStagingTest, AnOldStagingHeldOpenAndALockHeldElsewhere) {
     HoldingProcess holder(L"lock", family + L".swap.lock");
     ASSERT_TRUE(holder.Holding());
     kestrova::test::LogCapture log;
-    EXPECT_EQ(CommitStaging(family.appdir(), "1.2.4"), 0);
+    EXPECT_EQ(Commit(family.appdir(), "1.2.4"), 0);
     EXPECT_EQ(log.Lines(), std::vector<std::string>{"ERROR commit: could not take the swap lock (error 32); leaving " +
                                                     shown + ".staging.partial uncommitted"});
     EXPECT_EQ(test::ReadText(family + L".staging.partial\\.complete"), "1.2.4");
@@ -248,10 +255,38 @@ TEST(CommitStagingTest, AnOldStagingHeldOpenAndALockHeldElsewhere) {
   }
   // A later commit repeats every step and gets through.
   kestrova::test::LogCapture log;
-  EXPECT_EQ(CommitStaging(family.appdir(), "1.2.3"), 0);
+  EXPECT_EQ(Commit(family.appdir(), "1.2.3"), 0);
   EXPECT_EQ(log.Lines(), std::vector<std::string>{"INFO commit: " + shown + ".staging is complete (version 1.2.3)"});
   EXPECT_EQ(test::ReadText(family + L".staging\\.complete"), "1.2.3");
   EXPECT_EQ(test::ReadText(family + L".staging\\corvella.exe"), "exe 1.2.3");
+}
+
+TEST(CommitStagingTest, AStrangersOrABusyPartialFolderStaysUncommitted) {
+  DriveRootFamily family(L"C:\\CorvellaCommitForeign");
+  const std::string partial = WideToUtf8(family + L".staging.partial");
+  test::WriteVersionTree(family + L".staging.partial", test::VersionFiles("1.2.3"), "");
+  {
+    Win32FileSystem real;
+    test::AdminOwnedDecorator fs(real);
+    fs.foreign.push_back(family + L".staging.partial");
+    kestrova::test::LogCapture log;
+    EXPECT_EQ(CommitStagingWith(family.appdir(), "1.2.3", real, fs), 0);
+    EXPECT_EQ(log.Lines(), std::vector<std::string>{"ERROR commit: SECURITY: " + partial +
+                                                    " is not admin-only (owner S-1-5-21-0-0-0-1000 is not SYSTEM, "
+                                                    "Administrators or TrustedInstaller); leaving it uncommitted"});
+  }
+  {
+    // In use as some process's current folder: not "missing", and nothing is written into it.
+    HoldingProcess holder(L"open", family + L".staging.partial");
+    ASSERT_TRUE(holder.Holding());
+    kestrova::test::LogCapture log;
+    EXPECT_EQ(Commit(family.appdir(), "1.2.3"), 0);
+    EXPECT_EQ(log.Lines(),
+              std::vector<std::string>{"ERROR commit: could not open " + partial + ": 32; leaving it uncommitted"});
+    EXPECT_EQ(holder.Release(), 0u);
+  }
+  EXPECT_FALSE(test::Exists(family + L".staging.partial\\.complete"));
+  EXPECT_FALSE(test::Exists(family + L".staging"));
 }
 
 TEST(PartialStagingPathTest, SharedWithRollback) {

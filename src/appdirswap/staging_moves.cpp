@@ -43,16 +43,16 @@ StagingMoveResult CommitUnderLock(WideView appdir, IFileSystem& fs, const RetryB
   StagingMoveResult result;
   LayoutPaths paths;
   if (!LockStaging(appdir, fs, budgets, remover, paths, result)) return result;
-  if (RemoveStaging(fs, paths, remover, "replaced_by_commit", result)) {
-    const AttemptRecord hold = HoldWithRetry(fs, paths.partial, budgets.rename_ms);
-    uint32_t error = hold.last_error;
-    if (hold.result != MoveResult::Ok) {
-      result.step = StagingStep::Held;
-      result.error = error;
-    } else if (fs.Rename(paths.partial, paths.staging, error) != MoveResult::Ok) {
-      result.step = StagingStep::RenameFailed;
-      result.error = error;
-    }
+  // The partial folder is held before the old .staging goes, so a holder elsewhere costs nothing that was there.
+  const AttemptRecord hold = HoldWithRetry(fs, paths.partial, budgets.rename_ms);
+  uint32_t error = 0;
+  if (hold.result != MoveResult::Ok) {
+    result.step = StagingStep::Held;
+    result.error = hold.last_error;
+  } else if (RemoveStaging(fs, paths, remover, "replaced_by_commit", result) &&
+             fs.Rename(paths.partial, paths.staging, error) != MoveResult::Ok) {
+    result.step = StagingStep::RenameFailed;
+    result.error = error;
   }
   fs.ReleaseHolds();
   fs.Unlock();

@@ -64,6 +64,14 @@ TEST(FormatSwapLogTest, EveryGateAndOutcomeLineByLine) {
         "INFO swap: install_running; leaving the staging dir for Dovrecat"}},
       {"lock held", RunSwap("cca", [](ScriptedFileSystem& fs) { fs.lock_busy_attempts = UINT32_MAX; }),
        {kNormalState, "INFO swap: lock_held; leaving the staging dir for Dovrecat"}},
+      {"lock name squatted by an admin-only folder",
+       RunSwap("cca", [](ScriptedFileSystem& fs) { fs.AddFolder(L"C:\\Corvella.swap.lock"); }),
+       {kNormalState, "INFO swap: lock_held (error 5); leaving the staging dir for Dovrecat"}},
+      {"staging held by another process",
+       RunSwap("cca", [](ScriptedFileSystem& fs) { fs.held_elsewhere.insert(L"C:\\Corvella.staging"); }),
+       {kNormalState,
+        "INFO swap: hold C:\\Corvella.staging: failed after 15 attempt(s), 10000 ms, last error 32",
+        "INFO swap: held, refusal none, hold rename; leaving the staging dir for Dovrecat"}},
       {"unsafe parent", RunSwap("cca", [](ScriptedFileSystem& fs) { fs.unsafe_reasons[L"C:\\"] = "C:\\: Users may write"; }),
        {kNormalState,
         "ERROR swap: SECURITY: a folder above APPDIR is not admin-only (C:\\: Users may write); not swapping",
@@ -128,6 +136,37 @@ TEST(FormatSwapLogTest, EveryGateAndOutcomeLineByLine) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.label);
     EXPECT_EQ(Lines(row.report), row.lines);
+  }
+}
+
+TEST(FormatSwapLogTest, BusyPathsAreWhatStayedBusyEachOnce) {
+  const LayoutPaths paths{L"C:\\A", L"C:\\", L"C:\\A.staging", L"", L"C:\\A.lkg", L"", L"C:\\A.swap.lock"};
+  const auto record = [](const wchar_t* from, MoveResult result) { return AttemptRecord{from, L"", result}; };
+  struct Row {
+    std::vector<AttemptRecord> holds, renames;
+    HoldReason hold;
+    uint32_t lock_error;
+    std::vector<WideString> busy;
+  };
+  const Row rows[] = {
+      {{record(L"C:\\A", MoveResult::Ok), record(L"C:\\A.staging", MoveResult::Busy)}, {}, HoldReason::Rename, 0,
+       {L"C:\\A.staging"}},
+      {{record(L"C:\\A", MoveResult::Failed)}, {}, HoldReason::None, 0, {}},
+      {{record(L"C:\\A.staging", MoveResult::Busy)}, {record(L"C:\\A.staging", MoveResult::Busy)}, HoldReason::None,
+       0, {L"C:\\A.staging"}},
+      {{}, {record(L"C:\\A", MoveResult::Ok), record(L"C:\\A.staging", MoveResult::Busy)}, HoldReason::None, 0,
+       {L"C:\\A.staging"}},
+      {{}, {}, HoldReason::Lock, 32, {L"C:\\A.swap.lock"}},
+      {{}, {}, HoldReason::Lock, 5, {}},
+      {{}, {}, HoldReason::Rename, 32, {}},
+  };
+  for (const Row& row : rows) {
+    SwapResult result;
+    result.holds = row.holds;
+    result.renames = row.renames;
+    result.hold = row.hold;
+    result.lock_error = row.lock_error;
+    EXPECT_EQ(BusyPaths(result, paths), row.busy);
   }
 }
 

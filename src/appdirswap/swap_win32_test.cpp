@@ -3,8 +3,10 @@
 // owner of the folders above APPDIR, as it must.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <regex>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -14,6 +16,7 @@
 #include "appdirswap/swap.h"
 #include "appdirswap/swap_log.h"
 #include "appdirswap/win32_file_system.h"
+#include "securefs/trust_reader_win32.h"
 #include "support/log_capture_win32.h"
 
 namespace kestrova::appdirswap {
@@ -23,7 +26,10 @@ using test::DriveRootFamily;
 using test::HoldingProcess;
 using test::ScratchFolder;
 
-constexpr char kWineRootReason[] = "C:\\: owner S-1-5-21-0-0-0-1000 is not SYSTEM, Administrators or TrustedInstaller";
+// The Wine user owns C:\ and may create folders in it; its account name follows the machine's name.
+const std::string kWineRootReason =
+    "C:\\: owner S-1-5-21-0-0-0-1000 is not SYSTEM, Administrators or TrustedInstaller; " +
+    securefs::Win32TrustReader().AccountName("S-1-5-21-0-0-0-1000") + " may create folders in C:\\";
 constexpr char kWineOwnerReason[] = "owner S-1-5-21-0-0-0-1000 is not SYSTEM, Administrators or TrustedInstaller";
 
 std::vector<std::string> Formatted(const SwapReport& report, const WideString& appdir) {
@@ -322,6 +328,51 @@ TEST(SwapCommandTest, TheRunningProductStopsTheSwapBeforeAnythingElse) {
     EXPECT_EQ(running.Release(), 0u);
   }
   EXPECT_EQ(test::ReadText(family + L".staging\\.complete"), "2.0.0");
+}
+
+// A standard user holds .staging open without delete sharing and waits to plant a folder with their own program at
+// APPDIR's name the moment it is free. The swap holds both folders before it moves either, so it stops with nothing
+// moved and the name is never free; below a parent where strangers may create folders it does not swap at all.
+TEST(SwapAgainstAStandardUserTest, AHeldStagingAndAPlanterNeverGetAForeignAppdir) {
+  DriveRootFamily family(L"C:\\CorvellaSec");
+  test::WriteVersionTree(family.appdir(), test::VersionFiles("1.0.0"), "1.0.0");
+  test::WriteVersionTree(family + L".staging", test::VersionFiles("2.0.0"), "2.0.0");
+  Win32FileSystem real;
+  test::AdminOwnedDecorator fs(real);
+  std::atomic<bool> stop{false};
+  std::atomic<bool> planted{false};
+  std::thread planter([&] {
+    while (!stop) {
+      if (CreateDirectoryW(ToLongPathForm(family.appdir()).c_str(), nullptr)) {
+        planted = true;
+        test::WriteTextFile(family + L"\\KestrovaPayload.exe", "the stranger's program");
+      }
+      Sleep(1);
+    }
+  });
+  SwapReport report;
+  {
+    HoldingProcess holder(L"open", family + L".staging");
+    ASSERT_TRUE(holder.Holding());
+    report = PlanAndSwap(family.appdir(), fs, {}, VerifyAndLog, RemoveAndLog, RetryBudgets{2000, 2000});
+    EXPECT_EQ(holder.Release(), 0u);
+  }
+  stop = true;
+  planter.join();
+  EXPECT_FALSE(planted);
+  EXPECT_EQ(report.result.outcome, Outcome::Held) << OutcomeName(report.result.outcome);
+  EXPECT_EQ(report.result.hold, HoldReason::Rename);
+  EXPECT_TRUE(report.result.renames.empty());
+  EXPECT_EQ(BusyPaths(report.result, report.snapshot.paths), std::vector<WideString>{family + L".staging"});
+  EXPECT_EQ(test::ReadText(family + L"\\.complete"), "1.0.0");
+  EXPECT_EQ(test::ReadText(family + L".staging\\.complete"), "2.0.0");
+  EXPECT_FALSE(test::Exists(family + L".lkg"));
+
+  fs.parent_reason = "BUILTIN\\Users may create folders in C:\\";
+  report = PlanAndSwap(family.appdir(), fs, {}, VerifyAndLog, RemoveAndLog, RetryBudgets{2000, 2000});
+  EXPECT_EQ(report.result.refusal, Refusal::UnsafeParent);
+  EXPECT_TRUE(report.result.holds.empty());
+  EXPECT_EQ(test::ReadText(family + L"\\.complete"), "1.0.0");
 }
 
 }  // namespace
