@@ -34,6 +34,10 @@ struct Scenario {
   uint32_t forward_error = 0;        // the rename of .staging to APPDIR fails with this
 };
 
+std::string CutName(size_t cut) {
+  return cut == 0 ? "no power cut" : "power cut after mutation " + std::to_string(cut);
+}
+
 std::string OldVersion(const Scenario& scenario) { return scenario.family[0] == 'c' ? kOldVersion : ""; }
 
 ScriptedFileSystem Volume(const Scenario& scenario) {
@@ -120,7 +124,7 @@ void CheckCopies(const ScriptedFileSystem& fs, const Scenario& scenario, const c
 
 // After the recovering repair, cut or not: a clean repair, then the operation's follow-up.
 void CheckRecovery(ScriptedFileSystem& fs, const Scenario& scenario, size_t cut) {
-  SCOPED_TRACE("power cut after mutation " + std::to_string(cut) + " of the recovering repair");
+  SCOPED_TRACE(CutName(cut) + " in the recovering repair");
   CheckCopies(fs, scenario, "booted after the recovering repair");
   Repair(fs);
   const std::string version = fs.IntactVersion(kAppdir);
@@ -183,7 +187,7 @@ SweepFigures Sweep(const Scenario* begin, const Scenario* end) {
     const size_t n = test::SweepPowerCuts(
         Volume(*scenario), [operation](ScriptedFileSystem& fs) { Run(operation, fs); },
         [&](ScriptedFileSystem& booted, size_t cut) {
-          SCOPED_TRACE("power cut after mutation " + std::to_string(cut));
+          SCOPED_TRACE(CutName(cut));
           CheckCopies(booted, *scenario, "booted");
           if (operation != Operation::Repair && operation != Operation::Swap) {
             EXPECT_EQ(booted.IntactVersion(kAppdir), OldVersion(*scenario)) << "APPDIR was touched";
