@@ -73,6 +73,8 @@ class ScriptedFileSystem : public IFileSystem {
   size_t links_descended = 0;
 
   std::vector<std::string> events;
+  // Every mutation the volume has undergone, across boots: "rename <from> -> <to>", "remove <path>", "active <version>".
+  std::vector<std::string> journal;
   std::vector<WideString> verified;  // folders handed to the verifier, in order
 
   // A folder holding `files` (name -> content) and, unless `version` is null, a ".complete" marker with it.
@@ -188,16 +190,18 @@ class ScriptedFileSystem : public IFileSystem {
       const auto error = removal_errors.find(entry);
       if (error != removal_errors.end() || !BeginMutation()) return false;
       tree.erase(entry);
+      journal.push_back("remove " + WideToUtf8(entry));
       EndMutation();
     }
     return true;
   }
 
   // A copy of the volume as the next boot finds it: the persistent state only (entries, registry, scripts of the
-  // machine), without the lock, the cut, the transient failures and the records of this run.
+  // machine, the journal), without the lock, the cut, the transient failures and the records of this run.
   ScriptedFileSystem AfterPowerCut() const {
     ScriptedFileSystem next;
     next.tree = tree;
+    next.journal = journal;
     next.system_folders = system_folders;
     next.unsafe_reasons = unsafe_reasons;
     next.active_version = active_version;
@@ -246,6 +250,7 @@ class ScriptedFileSystem : public IFileSystem {
       tree.insert(std::move(node));
     }
     if (holds.erase(from) != 0) holds.insert(to);
+    journal.push_back("rename " + WideToUtf8(from) + " -> " + WideToUtf8(to));
     EndMutation();
     error = 0;
     return MoveResult::Ok;
@@ -316,6 +321,7 @@ class ScriptedFileSystem : public IFileSystem {
   bool WriteActiveVersion(const WideString& version) override {
     if (active_version_fails || !BeginMutation()) return false;
     active_version = version;
+    journal.push_back("active " + WideToUtf8(version));
     EndMutation();
     return true;
   }
