@@ -1,13 +1,20 @@
-"""repair --appdir: nothing to do for a present APPDIR; for a missing one the outcome and exit code of the recovery.
-Under Wine no folder is owned by an administrator, so a waiting copy is never usable and the recovery ends
-"unrecoverable" (exit 3) without touching it; the rules themselves are tested against the scripted file system."""
+"""repair --appdir: the outcome and exit code of the recovery of a missing APPDIR, or one that is not admin-only.
+Under Wine no folder is owned by an administrator: every entry of the family is a stranger's, so APPDIR never counts
+as present, a waiting copy is never usable, the foreign copies that may go are removed, and the recovery ends
+"unrecoverable" (exit 3) with APPDIR and .lkg untouched; the rules themselves are tested against the scripted file
+system."""
+import re
 import shutil
 
 import pytest
 
 from conftest import DRIVE_C, make_writable
 
-ROOT_REASON = "C:\\: owner S-1-5-21-0-0-0-1000 is not SYSTEM, Administrators or TrustedInstaller"
+OWNER = "owner S-1-5-21-0-0-0-1000 is not SYSTEM, Administrators or TrustedInstaller"
+ROOT_REASON = f"C:\\: {OWNER}"
+# The Wine user also may create folders in C:\; its account name follows the machine's name.
+REPAIR_ANYWAY = re.compile(re.escape(f"repair: a folder above APPDIR is not admin-only ({ROOT_REASON}; ") +
+                           r"[^;()]+ may create folders in C:\\\); a missing APPDIR is repaired anyway")
 
 
 def summary(run):
@@ -41,56 +48,69 @@ def drive_root_family():
     clear()
 
 
-def test_present_appdir_needs_nothing(tool, drive_root_family):
+def stranger(win, suffix=""):
+    return f"{win}{suffix} is not admin-only ({win}{suffix}: {OWNER})"
+
+
+def test_a_present_appdir_that_is_not_admin_only_is_never_taken_for_one(tool, drive_root_family):
     host, win = drive_root_family
     write_version(host, "1.0.0")
     for argument in [win, win + "\\", win.replace("\\", "/") + "/"]:
         run = tool("repair", "--appdir", argument)
-        assert run.code == 0, run.stdout
-        assert summary(run) == "repair: nothing, refusal none, hold none; APPDIR version "
-        assert not any(m.startswith("repair: a folder above APPDIR") for m in run.messages())
+        assert run.code == 3, run.stdout
+        assert summary(run) == "repair: unrecoverable, refusal none, hold none; APPDIR version "
+        assert f"repair: {stranger(win)}; nothing admin-only can take its place" in run.messages()
     assert (host / ".complete").read_text() == "1.0.0"
 
 
-def test_an_incomplete_appdir_is_never_replaced(tool, drive_root_family):
+def test_a_strangers_copy_never_replaces_a_strangers_appdir(tool, drive_root_family):
     host, win = drive_root_family
     host.mkdir()
     write_version(host.with_name(host.name + ".lkg"), "1.0.0")
     run = tool("repair", "--appdir", win)
-    assert run.code == 0
-    assert summary(run) == "repair: nothing, refusal none, hold none; APPDIR version "
+    assert run.code == 3, run.stdout
+    assert summary(run) == "repair: unrecoverable, refusal not_admin_owned, hold none; APPDIR version "
+    assert f"repair: {stranger(win, '.lkg')}" in run.messages()
+    assert host.is_dir()
     assert (host.with_name(host.name + ".lkg") / ".complete").exists()
 
 
-@pytest.mark.parametrize("siblings, refusal", [
-    ([], "none"),
-    ([".lkg"], "not_admin_owned"),
-    ([".staging", ".lkg"], "not_admin_owned"),
-    ([".staging.partial"], "none"),
+@pytest.mark.parametrize("siblings, refusal, removed", [
+    ([], "none", []),
+    ([".lkg"], "not_admin_owned", []),
+    ([".staging", ".lkg"], "not_admin_owned", [".staging"]),
+    ([".staging.partial"], "none", [".staging.partial"]),
 ])
-def test_missing_appdir_without_an_admin_owned_copy_is_unrecoverable(tool, drive_root_family, siblings, refusal):
+def test_missing_appdir_without_an_admin_only_copy_is_unrecoverable(tool, drive_root_family, siblings, refusal,
+                                                                      removed):
     host, win = drive_root_family
     for suffix in siblings:
         write_version(host.with_name(host.name + suffix), "1.0.0")
     run = tool("repair", "--appdir", win)
     assert run.code == 3, run.stdout
     assert summary(run) == f"repair: unrecoverable, refusal {refusal}, hold none; APPDIR version "
-    assert (f"repair: a folder above APPDIR is not admin-only ({ROOT_REASON}); a missing APPDIR is repaired anyway"
-            in run.messages())
+    assert any(REPAIR_ANYWAY.fullmatch(m) for m in run.messages()), run.stdout
     assert not host.exists()
     for suffix in siblings:
-        assert (host.with_name(host.name + suffix) / ".complete").read_text() == "1.0.0"
+        kept = host.with_name(host.name + suffix)
+        if suffix in removed:
+            assert f"repair: {stranger(win, suffix)}; removing it" in run.messages()
+            assert f"repair: removed {win}{suffix} (not_admin_only)" in run.messages()
+            assert not kept.exists()
+        else:
+            assert (kept / ".complete").read_text() == "1.0.0"
     assert not host.with_name(host.name + ".swap.lock").exists()
 
 
-@pytest.mark.parametrize("setup, result", [
-    ("appdir_file", "refused, refusal unexpected_entry, hold none"),
-    ("staging_file", "refused, refusal unexpected_entry, hold none"),
-    ("lkg_file", "refused, refusal unexpected_entry, hold none"),
+@pytest.mark.parametrize("setup, result, code", [
+    ("appdir_file", "refused, refusal unexpected_entry, hold none", 1),
+    # A file where a copy belongs is nobody's copy: it is removed and the recovery goes on.
+    ("staging_file", "unrecoverable, refusal none, hold none", 3),
+    ("lkg_file", "unrecoverable, refusal none, hold none", 3),
     # The lock file cannot be created in a missing folder, and the lock comes before the layout check.
-    ("missing_parent", "held, refusal none, hold lock"),
+    ("missing_parent", "held, refusal none, hold lock", 1),
 ])
-def test_a_layout_that_is_not_a_family_of_folders_is_refused(tool, drive_root_family, setup, result):
+def test_a_layout_that_is_not_a_family_of_folders(tool, drive_root_family, setup, result, code):
     host, win = drive_root_family
     if setup == "appdir_file":
         host.write_text("not a folder")
@@ -99,8 +119,12 @@ def test_a_layout_that_is_not_a_family_of_folders_is_refused(tool, drive_root_fa
     else:
         win = win + "\\missing\\Corvella"
     run = tool("repair", "--appdir", win)
-    assert run.code == 1, run.stdout
+    assert run.code == code, run.stdout
     assert summary(run) == f"repair: {result}; APPDIR version "
+    if setup in ("staging_file", "lkg_file"):
+        assert not host.with_name(host.name + "." + setup[:-len("_file")]).exists()
+    if setup == "missing_parent":
+        assert "repair: could not take the swap lock: error 3" in run.messages()
 
 
 @pytest.mark.parametrize("appdir", ["C:\\", "C:\\Program Files", "c:\\windows\\", "\\\\server\\share\\Corvella",
