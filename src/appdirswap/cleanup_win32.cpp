@@ -11,7 +11,8 @@ bool RemoveGcItem(const GcItem& item, uint32_t& error) {
   // The marker goes first: a removal cut short leaves a folder that the next pass sees as incomplete, never one that
   // still reads complete with half of its files gone.
   const bool removed =
-      securefs::DeleteTreeByHandle(ToLongPathForm(item.path), code, item.entry_only ? WideView() : WideView(kMarkerName));
+      securefs::DeleteTreeByHandle(ToLongPathForm(item.path), code,
+                                   item.entry_only ? WideView() : WideView(kMarkerName));
   error = removed ? 0 : code;
   return removed;
 }

@@ -20,27 +20,6 @@ namespace {
 
 std::string Shown(const WideString& path) { return WideToUtf8(securefs::DisplayPath(path)); }
 
-// The partial folder opened as itself, never through a link, with DELETE and without sharing delete, so that nobody
-// else can rename or delete it until it has been renamed through this very handle: the folder that is judged, marked
-// and moved is the one opened here. Empty unless it is a plain directory; `error` is then the open's error, or 267
-// (ERROR_DIRECTORY) for a file or a link.
-FileHandle OpenPlainFolder(const WideString& long_path, DWORD& error) {
-  FileHandle folder(CreateFileW(long_path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | DELETE | SYNCHRONIZE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!folder) {
-    error = GetLastError();
-    return folder;
-  }
-  FILE_ATTRIBUTE_TAG_INFO tag{};
-  if (!GetFileInformationByHandleEx(folder.get(), FileAttributeTagInfo, &tag, sizeof tag) ||
-      (tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-    error = ERROR_DIRECTORY;
-    folder.reset();
-  }
-  return folder;
-}
-
 // Creates or truncates ".complete" inside `folder` (relative to its handle, not following a link there) and writes
 // `version` in one call. 0 on success, else the Win32 error.
 DWORD WriteMarker(HANDLE folder, const std::string& version) {
@@ -91,17 +70,18 @@ int CommitStagingWith(const WideString& appdir, const std::string& version, Win3
   const WideString staging = ToLongPathForm(paths.staging);
   const WideString partial = ToLongPathForm(paths.partial);
 
-  DWORD open_error = 0;
-  FileHandle folder = OpenPlainFolder(partial, open_error);
-  if (!folder && (open_error == ERROR_FILE_NOT_FOUND || open_error == ERROR_PATH_NOT_FOUND ||
-                  open_error == ERROR_DIRECTORY)) {
+  // Held as itself, never through a link, with DELETE and without sharing delete, so that nobody else can rename or
+  // delete it: the folder that is judged, marked and moved below is this one, whatever happens to names meanwhile.
+  uint32_t open_error = 0;
+  const MoveResult held = real.HoldForMove(paths.partial, open_error);
+  if (held != MoveResult::Ok &&
+      (open_error == ERROR_FILE_NOT_FOUND || open_error == ERROR_PATH_NOT_FOUND || open_error == ERROR_DIRECTORY)) {
     LogInfo("commit: no %s; nothing to commit", Shown(partial).c_str());
     return 0;
   }
-  if (!folder) {
+  if (held != MoveResult::Ok) {
     // In use (a process has it as its current folder, 32) or unreadable: something is there and stays uncommitted.
-    LogError("commit: could not open %s: %lu; leaving it uncommitted", Shown(partial).c_str(),
-             static_cast<unsigned long>(open_error));
+    LogError("commit: could not open %s: %u; leaving it uncommitted", Shown(partial).c_str(), open_error);
     return 0;
   }
   if (!IsCommitVersion(version)) {
@@ -118,7 +98,7 @@ int CommitStagingWith(const WideString& appdir, const std::string& version, Win3
       return 0;
     }
   }
-  if (const DWORD error = WriteMarker(folder.get(), version); error != 0) {
+  if (const DWORD error = WriteMarker(real.HeldHandle(paths.partial), version); error != 0) {
     LogError("commit: could not write %s\\.complete: %lu", Shown(partial).c_str(), static_cast<unsigned long>(error));
     return 0;
   }
@@ -129,7 +109,6 @@ int CommitStagingWith(const WideString& appdir, const std::string& version, Win3
     if (!item.verdict.empty()) return LoggingRemover("commit")(item);
     return RemoveGcItem(item, removal_error);
   };
-  real.AdoptHold(paths.partial, std::move(folder));
   const StagingMoveResult result = CommitUnderLock(base, fs, RetryBudgets{}, remover);
   switch (result.step) {
     case StagingStep::Done:

@@ -1,7 +1,8 @@
 // The one door through which the APPDIR engine reaches the machine: path attributes, a small-file read, holds on
 // folders and the renames made through them, the swap-lock file, the system-folder and trust questions, the installer
-// probe, the ActiveVersion write and the clock. Snapshot, repair and clean-up logic is written against IFileSystem only, so a scripted double can
-// drive it; Win32FileSystem (win32_file_system.h) is what the commands use. The retrying calls live in retry.h.
+// probe, the ActiveVersion write and the clock. Snapshot, repair and clean-up logic is written against IFileSystem
+// only, so a scripted double can drive it; Win32FileSystem (win32_file_system.h) is what the commands use. The retrying
+// calls live in retry.h.
 #pragma once
 
 #include <cstddef>

@@ -1,7 +1,5 @@
 #include "appdirswap/holders.h"
 
-#include "core/log.h"
-
 #include <windows.h>
 
 #include <restartmanager.h>
@@ -9,6 +7,7 @@
 #include <algorithm>
 
 #include "appdirswap/file_system.h"
+#include "core/log.h"
 #include "core/unique_handle_win32.h"
 #include "securefs/paths.h"
 

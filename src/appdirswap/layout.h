@@ -76,7 +76,8 @@ bool ParseVersionMarker(std::string_view bytes, WideString& version);
 // (first 64 bytes), or stays empty when the marker cannot be read or parsed; the state stays complete either way.
 FolderState ReadFolderState(IFileSystem& fs, const WideString& path, bool want_version, WideString& version);
 
-// Reads the whole family, with the admin-only verdict of every entry that exists. Takes no lock: callers that act on the result take a snapshot under the swap lock.
+// Reads the whole family, with the admin-only verdict of every entry that exists. Takes no lock: callers that act on
+// the result take a snapshot under the swap lock.
 LayoutSnapshot TakeSnapshot(WideView appdir, IFileSystem& fs);
 
 // Complete and admin-only: a copy that may become APPDIR.

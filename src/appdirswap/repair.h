@@ -15,8 +15,8 @@ int RepairExitCode(Outcome outcome);
 // HoldWithRetry on `folder` with the rename budget, the record appended to `holds`; the hold's result.
 MoveResult HoldFolder(IFileSystem& fs, const WideString& folder, const RetryBudgets& budgets, SwapResult& result);
 
-// Holds .lkg, then renames it to APPDIR through the hold (the records appended to `holds` and `renames`): RepairedBack, Torn
-// when the rename does not succeed, Held/Rename when the hold stays busy (Torn when it fails otherwise). Writes
+// Holds .lkg, then renames it to APPDIR through the hold (the records appended to `holds` and `renames`): RepairedBack,
+// Torn when the rename does not succeed, Held/Rename when the hold stays busy (Torn when it fails otherwise). Writes
 // ActiveVersion with lkg_version after the rename when that version is not empty.
 void RestoreLastKnownGood(IFileSystem& fs, const RetryBudgets& budgets, SwapResult& result);
 

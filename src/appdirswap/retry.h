@@ -1,5 +1,5 @@
-// Renames, holds and lock attempts that meet a busy file are tried again with growing pauses until a time budget ends; the
-// record of what happened goes to the log. Written against IFileSystem, so its clock and sleep are the interface's.
+// Renames, holds and lock attempts that meet a busy file are tried again with growing pauses until a time budget ends;
+// the record of what happened goes to the log. Written against IFileSystem, so its clock and sleep are the interface's.
 #pragma once
 
 #include "appdirswap/file_system.h"

@@ -27,10 +27,12 @@ struct StagingMoveResult {
   bool removed = false;  // an entry was handed to the remover and is gone
 };
 
-// Under the swap lock (TakeSwapLock): .staging.partial is held (Held when that fails: nothing removed), then
-// .staging in any state goes to `remover` as "replaced_by_commit" (as itself when it is a link or a file, else its
-// marker first), then .staging.partial is renamed to .staging through the hold. Nothing is retried but the lock and the hold; the lock and the holds are released before returning.
-StagingMoveResult CommitUnderLock(WideView appdir, IFileSystem& fs, const RetryBudgets& budgets, const Remover& remover);
+// Under the swap lock (TakeSwapLock): .staging.partial is held (Held when that fails: nothing removed), then .staging
+// in any state goes to `remover` as "replaced_by_commit" (as itself when it is a link or a file, else its marker
+// first), then .staging.partial is renamed to .staging through the hold. Nothing is retried but the lock and the hold;
+// the lock and the holds are released before returning.
+StagingMoveResult CommitUnderLock(WideView appdir, IFileSystem& fs, const RetryBudgets& budgets,
+                                  const Remover& remover);
 
 // Under the swap lock: .staging in any state but absent goes to `remover` as "stale_staging".
 // `removed` tells whether there was one and it is gone; OldStagingKept when the remover failed.

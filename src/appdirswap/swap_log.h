@@ -25,12 +25,12 @@ std::vector<SwapLogLine> ResultDetailLines(const std::string& prefix, const Swap
 // are the paths whose holders the log names.
 std::vector<WideString> BusyPaths(const SwapResult& result, const LayoutPaths& paths);
 
-// The lines Swap::Run logs for `report`, in order. `appdir` is the path the command was handed (shown in the line
-// of a path it cannot use). By gate: BadAppdirPath one ERROR line; NothingStaged one INFO line; CorvellaRunning none
-// (the check has logged); any other gate the state line first, then "swap: <gate>; leaving the staging dir for
-// Dovrecat" for InstallRunning and LockHeld (the lock's error named when it is not a sharing violation), or for None
-// the SECURITY line when the parent is not admin-only, one line per hold that failed and per rename record, ResultDetailLines and the
-// summary line of the outcome.
+// The lines Swap::Run logs for `report`, in order. `appdir` is the path the command was handed (shown in the line of a
+// path it cannot use). By gate: BadAppdirPath one ERROR line; NothingStaged one INFO line; CorvellaRunning none (the
+// check has logged); any other gate the state line first, then "swap: <gate>; leaving the staging dir for Dovrecat" for
+// InstallRunning and LockHeld (the lock's error named when it is not a sharing violation), or for None the SECURITY
+// line when the parent is not admin-only, one line per hold that failed and per rename record, ResultDetailLines and
+// the summary line of the outcome.
 std::vector<SwapLogLine> FormatSwapLog(const SwapReport& report, WideView appdir);
 
 #ifdef _WIN32

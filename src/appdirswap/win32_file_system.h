@@ -42,8 +42,9 @@ class Win32FileSystem : public IFileSystem {
   MoveResult HoldForMove(const WideString& path, uint32_t& error) override;
   void ReleaseHolds() override;
 
-  // Takes `folder`, opened by the caller with DELETE and without sharing delete, as the hold on `path`.
-  void AdoptHold(const WideString& path, FileHandle folder) { holds_[path] = std::move(folder); }
+  // The handle of the folder held under the name `path` (not owned; null when none is): the folder as it was opened,
+  // whatever happens to names meanwhile. It may list the folder and create entries inside it.
+  HANDLE HeldHandle(const WideString& path) const;
 
  private:
   FileHandle lock_;

@@ -42,7 +42,8 @@ MoveResult Win32FileSystem::Rename(const WideString& from, const WideString& to,
   if (held != holds_.end()) {
     // Through the held handle: the folder that moves is the one that was opened, whatever happened to its name.
     // The target is named by its NT path; nothing is replaced.
-    const NTSTATUS status = securefs::RenameByHandle(held->second.get(), nullptr, L"\\??\\" + ToLongPathForm(to).substr(4));
+    const NTSTATUS status =
+        securefs::RenameByHandle(held->second.get(), nullptr, L"\\??\\" + ToLongPathForm(to).substr(4));
     if (!securefs::nt::IsSuccess(status)) {
       error = RtlNtStatusToDosError(status);
       return ClassifyMoveError(error);
@@ -122,7 +123,9 @@ MoveResult Win32FileSystem::HoldForMove(const WideString& path, uint32_t& error)
   }
   // DELETE without FILE_SHARE_DELETE: no other process can rename or delete the folder while this handle lives, and
   // the open itself fails with a sharing violation while anyone else has the folder open without sharing delete.
-  FileHandle folder(CreateFileW(ToLongPathForm(path).c_str(), DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+  // FILE_LIST_DIRECTORY as well: a command that holds a folder may create an entry inside it through the hold.
+  FileHandle folder(CreateFileW(ToLongPathForm(path).c_str(),
+                                FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | DELETE | SYNCHRONIZE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!folder) {
@@ -134,7 +137,8 @@ MoveResult Win32FileSystem::HoldForMove(const WideString& path, uint32_t& error)
     error = GetLastError();
     return MoveResult::Failed;
   }
-  if ((tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+  if ((tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+      (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
     error = ERROR_DIRECTORY;
     return MoveResult::Failed;
   }
@@ -144,6 +148,11 @@ MoveResult Win32FileSystem::HoldForMove(const WideString& path, uint32_t& error)
 }
 
 void Win32FileSystem::ReleaseHolds() { holds_.clear(); }
+
+HANDLE Win32FileSystem::HeldHandle(const WideString& path) const {
+  const auto held = holds_.find(path);
+  return held == holds_.end() ? nullptr : held->second.get();
+}
 
 SwapLock::SwapLock(const WideString& appdir, const Remover& remover) {
   LayoutPaths paths;
