@@ -33,6 +33,20 @@ Events RemovalsOf(const ScriptedFileSystem& fs) {
 
 // The swap's clean-up pass, one row per rule. Families as ScriptedFileSystem::AddFamily spells them: APPDIR,
 // .staging, .lkg, .rejected, .staging.partial.
+// Below a parent that cannot be read, or that is a link, nothing is known about the family: nothing goes.
+TEST(CleanLeftoversTest, NothingGoesBelowAParentThatIsNotAPlainFolder) {
+  for (const bool link : {false, true}) {
+    ScriptedFileSystem fs;
+    fs.AddFamily(L"C:\\Corvella", "cicri");
+    fs.tree[L"C:\\"].unreadable = !link;
+    fs.tree[L"C:\\"].reparse_point = link;
+    GcPassResult pass;
+    ASSERT_TRUE(CleanLeftovers(L"C:\\Corvella", fs, RetryBudgets{}, fs.MakeVerifier(), fs.MakeRemover(), pass));
+    EXPECT_TRUE(RemovalsOf(fs).empty()) << link;
+    EXPECT_TRUE(fs.Exists(L"C:\\Corvella.lkg\\.complete"));
+  }
+}
+
 TEST(CleanLeftoversTest, EveryRuleOfTheSwapPolicy) {
   struct Row {
     const char* family;
@@ -59,6 +73,9 @@ TEST(CleanLeftoversTest, EveryRuleOfTheSwapPolicy) {
       {"ciaaa", ".staging staging_without_marker", false},
       {"ccaaa", "", false},
       {"cccri", ".lkg superseded_by_pending_staging .rejected not_a_real_dir .staging.partial stale_partial", false},
+      // A stranger's APPDIR is as good as none; a stranger's .rejected goes whatever the policy.
+      {"oicri", "", false},
+      {"caaoa", ".rejected not_admin_only", false},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.family);

@@ -42,6 +42,7 @@ TEST(RepairTransactionTest, EveryRowOfTheRepairTable) {
       {"acoi", true, 0, 0, false, O::RepairedForward, R::None, H::None, "2.0.0", 1},
       {"acfa", true, 0, 0, false, O::Swapped, R::None, H::None, "2.0.0", 1, ".lkg (not_admin_only)"},
       {"acaa", true, 0, 0, false, O::Swapped, R::None, H::None, "2.0.0", 1},
+      {"acac", true, 0, 0, false, O::RepairedForward, R::None, H::None, "2.0.0", 1},
       {"acca", true, 32, 0, false, O::RepairedBack, R::None, H::None, "0.9.0", 2},
       {"acca", true, 2, 0, false, O::RepairedBack, R::None, H::None, "0.9.0", 2},
       {"acca", true, 2, 5, false, O::Torn, R::None, H::None, "", 2},
