@@ -31,6 +31,14 @@ std::vector<std::string> ToolOutputLines(std::string_view output);
 long RunSystemTool(const char* prefix, const char* tool, const std::string& arguments, unsigned long timeLimitMs,
                    std::string* output);
 
+#ifdef _WIN32
+// The runner's wait when it has no reader thread: reads what is in `pipe` (a pipe handle) without ever blocking on
+// it, appending it to `collected`, while waiting at most timeLimitMs for `process` (any waitable handle). Returns
+// WAIT_OBJECT_0 once it is signalled (after reading what was left in the pipe), WAIT_TIMEOUT when the limit passed,
+// or what the wait gave otherwise.
+unsigned long DrainWhileWaiting(void* pipe, void* process, unsigned long timeLimitMs, std::string& collected);
+#endif
+
 // Logs every line of ToolOutputLines(output) at INFO as "  <prefix>: <line>"; callers pass the tool's name.
 void LogToolOutput(const char* prefix, std::string_view output);
 

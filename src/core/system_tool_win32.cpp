@@ -31,7 +31,49 @@ DWORD WINAPI ReaderThread(void* context) {
   return 0;
 }
 
+constexpr DWORD kPollMs = 50;
+
 }  // namespace
+
+unsigned long DrainWhileWaiting(void* pipe, void* process, unsigned long timeLimitMs, std::string& collected) {
+  const ULONGLONG start = GetTickCount64();
+  char chunk[kReadChunk];
+  bool pipeOpen = true;
+  for (;;) {
+    // Only what is already in the pipe is read, so no read can block; a tool that keeps the pipe open without
+    // writing, or a grandchild that inherited it, still meets the time limit.
+    DWORD available = 0;
+    while (pipeOpen) {
+      if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr)) {
+        pipeOpen = false;  // every writer is gone
+        break;
+      }
+      if (available == 0) break;
+      DWORD got = 0;
+      if (!ReadFile(pipe, chunk, available < sizeof chunk ? available : sizeof chunk, &got, nullptr) || got == 0) {
+        pipeOpen = false;
+        break;
+      }
+      collected.append(chunk, got);
+    }
+    const ULONGLONG elapsed = GetTickCount64() - start;
+    if (elapsed >= timeLimitMs) return WaitForSingleObject(process, 0);
+    const DWORD left = static_cast<DWORD>(timeLimitMs - elapsed);
+    const DWORD waited = WaitForSingleObject(process, left < kPollMs ? left : kPollMs);
+    if (waited == WAIT_OBJECT_0) {
+      // What the tool wrote just before it ended is still in the pipe.
+      while (pipeOpen && PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
+        DWORD got = 0;
+        if (!ReadFile(pipe, chunk, available < sizeof chunk ? available : sizeof chunk, &got, nullptr) || got == 0) {
+          break;
+        }
+        collected.append(chunk, got);
+      }
+      return WAIT_OBJECT_0;
+    }
+    if (waited != WAIT_TIMEOUT) return waited;
+  }
+}
 
 long RunSystemTool(const char* prefix, const char* tool, const std::string& arguments, unsigned long timeLimitMs,
                    std::string* output) {
@@ -74,12 +116,11 @@ long RunSystemTool(const char* prefix, const char* tool, const std::string& argu
 
   PipeReader reader{readEnd.get(), {}};
   KernelHandle readerThread(CreateThread(nullptr, 0, &ReaderThread, &reader, 0, nullptr));
-  // Without a thread the pipe is drained here before the wait: a tool that fills the pipe would otherwise block
-  // on its write while we wait for it to exit, and be terminated for a limit it never had a chance to meet.
-  if (!readerThread) ReadUntilClosed(reader);
-
+  // Without a thread the pipe is drained while waiting: a tool that fills the pipe would otherwise block on its
+  // write while we wait for it to exit, and be terminated for a limit it never had a chance to meet.
+  const DWORD waited = readerThread ? WaitForSingleObject(process.get(), timeLimitMs)
+                                    : DrainWhileWaiting(readEnd.get(), process.get(), timeLimitMs, reader.collected);
   bool timedOut = false;
-  const DWORD waited = WaitForSingleObject(process.get(), timeLimitMs);
   if (waited != WAIT_OBJECT_0) {
     LogError("%s: %s did not finish in %lu s (wait %lu); terminating it", prefix, tool, timeLimitMs / 1000,
              waited);

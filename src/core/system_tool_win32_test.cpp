@@ -1,11 +1,14 @@
 #include "core/system_tool.h"
 
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "core/text.h"
+#include "core/unique_handle_win32.h"
 #include "support/fake_tool_win32.h"
 #include "support/log_capture_win32.h"
 
@@ -135,6 +138,32 @@ TEST_F(RunSystemToolTest, ANetshStandInRunsInsteadOfWinesBuiltInOne) {
   EXPECT_EQ(RunSystemTool("ports", "netsh", "int ipv4 show excludedportrange protocol=tcp", 60000, &output), 0);
   EXPECT_EQ(output, "stand-in netsh\r\n");
   EXPECT_EQ(fake.Calls(), Lines{fake.QuotedProgram() + "int ipv4 show excludedportrange protocol=tcp"});
+}
+
+// A tool that keeps its pipe open without writing (or a grandchild holding it) must still meet the time limit when
+// the runner drains the pipe itself; an event stands in for the tool's process.
+TEST(DrainWhileWaitingTest, AHungWriterMeetsTheLimitAndAFinishedOneIsReadToTheEnd) {
+  for (const bool finishes : {false, true}) {
+    SCOPED_TRACE(finishes ? "finishes" : "hangs");
+    KernelHandle readEnd;
+    KernelHandle writeEnd;
+    ASSERT_TRUE(CreatePipe(readEnd.put(), writeEnd.put(), nullptr, 0));
+    KernelHandle process(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    const std::string written(3000, 'x');  // fits the pipe's buffer: this thread is its only writer
+    DWORD put = 0;
+    ASSERT_TRUE(WriteFile(writeEnd.get(), written.data(), static_cast<DWORD>(written.size()), &put, nullptr));
+    if (finishes) SetEvent(process.get());
+    std::string collected;
+    const ULONGLONG start = GetTickCount64();
+    const unsigned long waited = DrainWhileWaiting(readEnd.get(), process.get(), 400, collected);
+    const ULONGLONG elapsed = GetTickCount64() - start;
+    EXPECT_EQ(waited, finishes ? WAIT_OBJECT_0 : WAIT_TIMEOUT);
+    EXPECT_EQ(collected, written);
+    EXPECT_LT(elapsed, 5000u);
+    if (!finishes) {
+      EXPECT_GE(elapsed, 390u);
+    }
+  }
 }
 
 TEST(LogToolOutputTest, LogsOnlyNonEmptyTrimmedLinesWithTwoBlanksAndThePrefix) {
