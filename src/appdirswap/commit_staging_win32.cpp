@@ -63,7 +63,7 @@ int CommitStagingWith(const WideString& appdir, const std::string& version, Win3
   // name drive C's current folder).
   LayoutPaths paths;
   if (!ParseAppdir(appdir, paths)) {
-    LogError("commit: %s is not a usable APPDIR", WideToUtf8(appdir).c_str());
+    LogError("commit: %s is not a usable APPDIR", WideToUtf8(securefs::DisplayPath(appdir)).c_str());
     return 0;
   }
   const WideString& base = paths.appdir;

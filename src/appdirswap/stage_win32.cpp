@@ -58,7 +58,7 @@ int Stage(const StageRequest& request, const WideString& appdir, const InstallFo
   // "C:\.staging.partial".
   LayoutPaths paths;
   if (!ParseAppdir(appdir, paths)) {
-    LogError("stage: %s is not a usable APPDIR", WideToUtf8(appdir).c_str());
+    LogError("stage: %s is not a usable APPDIR", WideToUtf8(securefs::DisplayPath(appdir)).c_str());
     return 1;
   }
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "appdirswap/engine_test_support_win32.h"
@@ -218,11 +219,21 @@ TEST(StageAndCommitTest, ADriveRootHasNoSiblingsToStage) {
   EXPECT_FALSE(test::Exists(L"C:\\.staging.partial"));
 }
 
-TEST(CommitStagingTest, ADriveRootHasNoSiblingsToCommit) {
-  for (const wchar_t* root : {L"C:\\", L"C:", L"c:/", L"\\\\?\\C:\\"}) {
+TEST(CommitStagingTest, ThePathsStageRefusesHaveNoSiblingsToCommit) {
+  // The same paths stage refuses, each shown in its display form.
+  const std::pair<const wchar_t*, const char*> refused[] = {
+      {L"C:\\", "C:\\"},
+      {L"C:", "C:"},
+      {L"c:/", "c:/"},
+      {L"\\\\?\\C:\\", "C:\\"},
+      {L"relative\\Corvella", "relative\\Corvella"},
+      {L"\\\\server\\share\\Corvella", "\\\\server\\share\\Corvella"},
+      {L"C:\\Corvella.", "C:\\Corvella."},
+  };
+  for (const auto& [root, shown] : refused) {
     kestrova::test::LogCapture log;
     EXPECT_EQ(Commit(root, "1.2.3"), 0);
-    EXPECT_EQ(log.Lines(), std::vector<std::string>{"ERROR commit: " + WideToUtf8(root) + " is not a usable APPDIR"});
+    EXPECT_EQ(log.Lines(), std::vector<std::string>{"ERROR commit: " + std::string(shown) + " is not a usable APPDIR"});
   }
 }
 
