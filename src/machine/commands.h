@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "cli/run_context.h"
+#include "core/state_location.h"
 #include "core/text.h"
 
 namespace kestrova::machine {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/run_context.h"
+#include "core/state_location.h"
 #include "machine/excluded_ports.h"
 #include "machine/state_key.h"
 
