@@ -248,3 +248,19 @@ def test_uninstall_refuses_a_drive_root_as_updates_folder(appdir):
     assert run.code == 0
     assert "uninstall: refusing to remove C:\\: it is a drive root" in run.messages()
     assert (DRIVE_C / "windows").is_dir()
+
+
+def test_release_ports_and_uninstall_with_an_empty_state_key_leave_the_hive_root_alone(netsh, appdir, scratch):
+    netsh.write("table.txt", table(["     50990       50999     *\r\n"]))
+    try:
+        for root in ("HKCU", "HKLM"):
+            reg("add", root, "/v", "PortReservation", "/t", "REG_DWORD", "/d", "1", "/f")
+        runs = [run_exe("release-ports", "--state-root", "hkcu", "--state-key", ""),
+                run_exe("uninstall", "--appdir", appdir[1], "--state-key", "", "--updates-dir", scratch.win_path("U"))]
+        assert [ports_messages(run) for run in runs] == 2 * [
+            ["ports: the state key is empty; not reading or deleting PortReservation at the root of the hive"]]
+        assert netsh.calls() == []
+        assert [reg_value(root, "PortReservation") for root in ("HKCU", "HKLM")] == 2 * [("REG_DWORD", "0x1")]
+    finally:
+        for root in ("HKCU", "HKLM"):
+            reg("delete", root, "/v", "PortReservation", "/f")
