@@ -85,24 +85,32 @@ bool IsRemovableAppDir(const WideString& longPath) {
          !(manifest & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-int Uninstall(const StateLocation& location, const WideString& appdir, const WideString& updates) {
+bool RefusesAppDir(const WideString& appdir) {
   appdirswap::LayoutPaths paths;
-  WideString longAppdir;
+  if (appdirswap::ParseAppdir(appdir, paths)) return false;
+  const RejectedAppDir judged = JudgeRejectedAppDir(appdir);
+  if (!judged.refuse) return false;
+  LogError("uninstall: APPDIR %s %s; nothing is removed", WideToUtf8(appdir).c_str(), judged.reason.c_str());
+  return true;
+}
+
+int Uninstall(const StateLocation& location, const WideString& appdir, const WideString& updates) {
+  if (RefusesAppDir(appdir)) return 0;
+  appdirswap::LayoutPaths paths;
   if (appdirswap::ParseAppdir(appdir, paths)) {
     for (const WideString& sibling : AppDirSiblings(paths)) RemoveIfPresent(securefs::LongPath(sibling));
-    longAppdir = securefs::LongPath(paths.appdir);
+    const WideString longAppdir = securefs::LongPath(paths.appdir);
+    if (IsRemovableAppDir(longAppdir)) {
+      RemoveIfPresent(longAppdir);
+    } else if (IsRealFolder(longAppdir)) {
+      LogWarn("uninstall: leaving %s, which has no manifest.json or is a system folder", Shown(longAppdir).c_str());
+    }
   } else {
-    // The update engine makes no folders beside a path it rejects (a drive root, a share, a relative path).
-    // Trailing separators stay down to "C:\", since a bare "C:" would name the current directory of drive C.
-    longAppdir = securefs::LongPath(securefs::TrimTrailingSeparators(appdir));
-    LogWarn("uninstall: %s is not an install folder path; no folders beside it are removed",
-            WideToUtf8(appdir).c_str());
-  }
-
-  if (IsRemovableAppDir(longAppdir)) {
-    RemoveIfPresent(longAppdir);
-  } else if (IsRealFolder(longAppdir)) {
-    LogWarn("uninstall: leaving %s, which has no manifest.json or is a system folder", Shown(longAppdir).c_str());
+    // The update engine never installs to a path it rejects, so whatever is there (even with a manifest.json) was
+    // not put there by the product. The system would also read such a path differently from its text: a trailing
+    // dot or space is dropped, so "C:\Corvella." opens C:\Corvella.
+    LogWarn("uninstall: leaving %s and the folders beside it: %s", WideToUtf8(appdir).c_str(),
+            JudgeRejectedAppDir(appdir).reason.c_str());
   }
 
   if (!updates.empty()) {

@@ -1,5 +1,6 @@
 // uninstall on real folders and registry keys under Wine: an APPDIR directly under the drive root with its
-// siblings, a manifest-less APPDIR, known folders as APPDIR, refused updates folders, an empty state key.
+// siblings, a manifest-less APPDIR, known folders as APPDIR, APPDIRs the engine rejects, refused updates folders,
+// an empty state key.
 #include <gtest/gtest.h>
 
 #include "core/log.h"
@@ -137,9 +138,21 @@ TEST_F(UninstallTest, ADriveRootAsAppDirRemovesNothingBesideIt) {
   kestrova::test::LogCapture log;
   EXPECT_EQ(Uninstall(state_.location, L"C:\\", L""), 0);
   EXPECT_TRUE(Exists(L"C:\\windows"));
-  EXPECT_EQ(log.Lines(), (Lines{"WARN uninstall: C:\\ is not an install folder path; no folders beside it are removed",
-                              "WARN uninstall: leaving C:\\, which has no manifest.json or is a system folder"}));
+  EXPECT_EQ(log.Lines(), (Lines{"WARN uninstall: leaving C:\\ and the folders beside it: it is a drive root"}));
   EXPECT_TRUE(Exists(updates_));  // an empty updates folder names nothing to remove
+}
+
+TEST_F(UninstallTest, AnAppDirTheEngineRejectsKeepsItAndItsSiblings) {
+  family_.Create(true);
+  kestrova::test::LogCapture log;
+  // The system drops the trailing dot or space, so each of these opens the family's APPDIR.
+  for (const wchar_t* tail : {L".", L" "}) EXPECT_EQ(Uninstall(state_.location, family_.Path() + tail, L""), 0);
+  EXPECT_TRUE(Exists(family_.Path() + L"\\manifest.json"));
+  for (const wchar_t* suffix : kSuffixes) EXPECT_TRUE(Exists(family_.Path() + suffix));
+  const std::string reason = " and the folders beside it: a folder name in it is empty or ends in a dot or a space";
+  EXPECT_EQ(log.Lines(), (Lines{"WARN uninstall: leaving " + WideToUtf8(family_.Path()) + "." + reason,
+                                "WARN uninstall: leaving " + WideToUtf8(family_.Path()) + " " + reason}));
+  EXPECT_FALSE(state_.Exists("Update"));  // the rest of uninstall goes on
 }
 
 TEST_F(UninstallTest, AnUpdatesFolderThatIsADriveRootOrASystemFolderIsRefused) {
