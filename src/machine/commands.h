@@ -37,7 +37,8 @@ int Uninstall(const StateLocation& location, const WideString& appdir, const Wid
 bool IsRemovableAppDir(const WideString& longPath);
 
 // Removes the file or folder tree at the long path if anything is there: INFO "uninstall: removed %s" or ERROR
-// "uninstall: %s" with RemoveTree's text; nothing is logged when nothing is there.
+// "uninstall: could not remove %s: <Win32 code>", both with the display form; nothing is logged when nothing is
+// there.
 void RemoveIfPresent(const WideString& longPath);
 
 }  // namespace kestrova::machine

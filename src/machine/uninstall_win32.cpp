@@ -66,11 +66,12 @@ void DeleteUpdateKey(const StateLocation& location) {
 
 void RemoveIfPresent(const WideString& longPath) {
   if (GetFileAttributesW(longPath.c_str()) == INVALID_FILE_ATTRIBUTES) return;
-  std::string error;
-  if (securefs::RemoveTree(longPath, &error)) {
+  // RemoveTree's own text would name the long form it was given; messages show the path as the user knows it.
+  DWORD code = 0;
+  if (securefs::DeleteTreeByHandle(longPath, code)) {
     LogInfo("uninstall: removed %s", Shown(longPath).c_str());
   } else {
-    LogError("uninstall: %s", error.c_str());
+    LogError("uninstall: could not remove %s: %lu", Shown(longPath).c_str(), static_cast<unsigned long>(code));
   }
 }
 
