@@ -29,10 +29,12 @@ WideString FolderOption(const Options& options, const char* name) {
   return NormalizeFolderArgument(options.GetOptionWide(name));
 }
 
-// The machine's recovery task and port exclusion go first, and only for the machine's own state location.
+// The machine's recovery task and port exclusion go first, and only for the machine's own state location; an APPDIR
+// that uninstall refuses stops everything before them.
 int Uninstall(const Options& options) {
   const WideString appdir = FolderOption(options, "--appdir");
   if (appdir.empty()) return kExitUsage;
+  if (machine::RefusesAppDir(appdir)) return 0;
   const StateLocation state = ResolveStateLocation(options);
   if (!state.current_user) {
     recovery::UnregisterRecovery();

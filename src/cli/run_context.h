@@ -7,14 +7,9 @@
 
 #include "cli/options.h"
 #include "core/policy_location.h"
+#include "core/state_location.h"
 
 namespace kestrova {
-
-// The registry key under which the tool records its state; the local machine hive unless "--state-root hkcu".
-struct StateLocation {
-  bool current_user = false;
-  std::string key = "SOFTWARE\\Kestrova\\Corvella";
-};
 
 // --state-root compared exactly with "hkcu"; --state-key when present, even empty.
 StateLocation ResolveStateLocation(const Options& options);

@@ -41,10 +41,14 @@ INSTANTIATE_TEST_SUITE_P(
                  std::string("C:\\Trei\xc3\x9f" "er\\\xe6\x98\xbe\xe7\xa4\xba.inf")}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// The folding every INF name and hardware id rule goes through: A-Z only; the bytes beside A-Z and a-z stay.
+TEST(AsciiLowerTest, FoldsAToZOnly) { EXPECT_EQ(AsciiLower("@AZ[`az{\xc3\x9f"), "@az[`az{\xc3\x9f"); }
+
 TEST(HardwareIdsContainTest, MatchesAnyEntryWithoutAsciiCase) {
-  const std::vector<std::string> ids = {"ROOT\\CorvellaVirtualDisplay", "Corvella_VDD"};
+  const std::vector<std::string> ids = {"ROOT\\CorvellaVirtualDisplay", "Corvella_VDD", "ROOT\\ZORVELLA"};
   EXPECT_TRUE(HardwareIdsContain(ids, "root\\corvellavirtualdisplay"));
   EXPECT_TRUE(HardwareIdsContain(ids, "CORVELLA_VDD"));
+  EXPECT_TRUE(HardwareIdsContain(ids, "root\\zorvella"));
   EXPECT_FALSE(HardwareIdsContain(ids, "Root\\CorvellaVirtualDisplay2"));
   EXPECT_FALSE(HardwareIdsContain(ids, "Root\\Corvella"));
   EXPECT_FALSE(HardwareIdsContain({}, "Root\\CorvellaVirtualDisplay"));

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "cli/run_context.h"
+#include "core/state_location.h"
 #include "core/text.h"
 
 namespace kestrova::machine {
@@ -18,9 +18,16 @@ int ReleasePorts(const StateLocation& location);
 int RecordManaged(const StateLocation& location, const std::string& uiLevel, const std::string& autoUpdate,
                   const std::string& reinstall, const std::string& selfUpdate);
 
-// uninstall's own steps, after the dispatcher has removed the recovery task and released the ports for the machine
-// root: the folders beside APPDIR, APPDIR when IsRemovableAppDir, the updates folder unless it is a drive root or a
-// system folder, and the Update key (not for an empty state key, which names the hive's root). APPDIR as the
+// Whether uninstall refuses APPDIR outright, before any of its steps (the dispatcher's included): a path ParseAppdir
+// rejects that depends on a current folder (JudgeRejectedAppDir). Logs ERROR "uninstall: APPDIR <path> <reason>;
+// nothing is removed" when it does.
+bool RefusesAppDir(const WideString& appdir);
+
+// uninstall's own steps, after the dispatcher has asked RefusesAppDir, removed the recovery task and released the
+// ports for the machine root: the folders beside APPDIR, APPDIR when IsRemovableAppDir, the updates folder unless it
+// is a drive root or a system folder, and the Update key (not for an empty state key, which names the hive's root).
+// An APPDIR that RefusesAppDir refuses removes nothing; any other that ParseAppdir rejects keeps APPDIR and the
+// folders beside it with WARN "uninstall: leaving <path> and the folders beside it: <reason>". APPDIR as the
 // dispatcher normalised it; the updates folder as resolved. Failures are log lines; always 0.
 int Uninstall(const StateLocation& location, const WideString& appdir, const WideString& updates);
 
@@ -30,7 +37,8 @@ int Uninstall(const StateLocation& location, const WideString& appdir, const Wid
 bool IsRemovableAppDir(const WideString& longPath);
 
 // Removes the file or folder tree at the long path if anything is there: INFO "uninstall: removed %s" or ERROR
-// "uninstall: %s" with RemoveTree's text; nothing is logged when nothing is there.
+// "uninstall: could not remove %s: <Win32 code>", both with the display form; nothing is logged when nothing is
+// there.
 void RemoveIfPresent(const WideString& longPath);
 
 }  // namespace kestrova::machine

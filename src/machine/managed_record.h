@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "cli/run_context.h"
+#include "core/state_location.h"
 
 namespace kestrova::machine {
 

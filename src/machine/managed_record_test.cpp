@@ -37,6 +37,7 @@ TEST(IsSilentUiLevelTest, LowFourBitsTwoOnAPlainDecimalNumber) {
       {"3", false},
       {"5", false},
       {"18", true},
+      {"10", false},  // low four bits 1010: a narrower mask would see the 2 in 010
       {"1", false},
       {"0", false},
       {"", false},

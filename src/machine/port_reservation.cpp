@@ -106,6 +106,11 @@ int ReservePorts(PortSystem& system, const StateLocation& location) {
 }
 
 int ReleasePorts(PortSystem& system, const StateLocation& location) {
+  if (NamesHiveRoot(location)) {
+    Report(kReportError, "ports: the state key is empty; not reading or deleting PortReservation at the root of the "
+                         "hive");
+    return 0;
+  }
   if (!HasPortReservationMark(system, location)) {
     Report(kReportInfo, "ports: Corvella did not add a %u-%u exclusion; leaving the exclusion table as it is",
            kFirstReservedPort, kLastReservedPort);

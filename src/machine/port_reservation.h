@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/run_context.h"
+#include "core/state_location.h"
 #include "machine/excluded_ports.h"
 #include "machine/state_key.h"
 
@@ -47,7 +47,8 @@ void DeletePortReservationMark(PortSystem& system, const StateLocation& location
 int ReservePorts(PortSystem& system, const StateLocation& location);
 
 // Deletes the exclusion only when the mark says this tool added it; removes the mark after a verified delete or
-// when the exclusion is gone already. Always 0.
+// when the exclusion is gone already. An empty state key (the hive's root) is refused with an ERROR line before
+// the mark is read. Always 0.
 int ReleasePorts(PortSystem& system, const StateLocation& location);
 
 }  // namespace kestrova::machine

@@ -242,6 +242,19 @@ TEST_F(PortReservationTest, AFailedListingEndsTheReleaseQuietlyWithExit0) {
   EXPECT_EQ(Reports().back(), "ERROR ports: netsh could not list the port exclusions (exit -1)");
 }
 
+TEST_F(PortReservationTest, AnEmptyStateKeyIsRefusedBeforeTheMarkIsRead) {
+  // A mark and an exclusion that a release under a real key would both take away.
+  system.table = {{50990, 50999, true}};
+  system.mark = true;
+  location.key.clear();
+  EXPECT_EQ(ReleasePorts(system, location), 0);
+  EXPECT_TRUE(system.netsh.empty());
+  EXPECT_TRUE(system.mark);
+  EXPECT_EQ(system.table.size(), 1u);
+  EXPECT_EQ(Reports(), (Lines{"ERROR ports: the state key is empty; not reading or deleting PortReservation at the "
+                              "root of the hive"}));
+}
+
 TEST_F(PortReservationTest, AMarkThatCannotBeDeletedIsAWarning) {
   system.mark = true;
   system.deleteError = 5;

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "cli/run_context.h"
+#include "core/state_location.h"
 
 #ifdef _WIN32
 #include "core/unique_handle_win32.h"

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "cli/run_context.h"
+#include "core/state_location.h"
 
 namespace kestrova::machine::test {
 

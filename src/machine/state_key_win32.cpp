@@ -1,5 +1,7 @@
 #include "machine/state_key.h"
 
+#include "core/text.h"
+
 namespace kestrova::machine {
 namespace {
 

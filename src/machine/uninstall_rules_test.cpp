@@ -64,5 +64,28 @@ TEST(IsProtectedAppDirNameTest, ProductFoldersAreNot) {
   EXPECT_FALSE(IsProtectedAppDirName(L"Z:\\Corvella", {}, securefs::AsciiEqualIgnoringCase));
 }
 
+TEST(JudgeRejectedAppDirTest, PathsThatDependOnACurrentFolderAreRefusedTheRestKept) {
+  const std::pair<std::vector<const wchar_t*>, RejectedAppDir> groups[] = {
+      // "@", "[", "`" and "{" lie beside the drive letters.
+      {{L"app", L"..\\x", L"", L"@:\\x", L"[:\\x", L"`:\\x", L"{:\\x"}, {true, "is a relative path"}},
+      {{L"\\app", L"/app"}, {true, "names no drive, so it is relative to the current drive"}},
+      {{L"A:", L"z:.", L"Z:app", L"a:..\\x", L"\\\\?\\C:"}, {true, "is relative to the current folder of its drive"}},
+      {{L"C:\\", L"z:/", L"\\\\?\\C:\\"}, {false, "it is a drive root"}},
+      {{L"\\\\s\\share\\x", L"//s/share/x", L"\\\\?\\UNC\\s\\share\\x"}, {false, "it is a network path"}},
+      {{L"\\\\.\\C:\\x", L"\\??\\C:\\x"}, {false, "it is a device path"}},
+      // A space (0x20) inside a name is allowed; the dot after it is not.
+      {{L"C:\\x.", L"C:\\x ", L"C:\\..\\x", L"C:\\x\\\\y", L"C:\\x y."},
+       {false, "a folder name in it is empty or ends in a dot or a space"}},
+      {{L"C:\\x:y", L"C:\\x|y", L"C:\\x\x1fy"}, {false, "a folder name in it holds a character Windows does not allow"}},
+  };
+  for (const auto& [paths, expected] : groups) {
+    for (const wchar_t* path : paths) {
+      const RejectedAppDir judged = JudgeRejectedAppDir(path);
+      EXPECT_EQ(judged.refuse, expected.refuse) << WideToUtf8(path);
+      EXPECT_EQ(judged.reason, expected.reason) << WideToUtf8(path);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace kestrova::machine

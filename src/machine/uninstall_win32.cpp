@@ -66,11 +66,12 @@ void DeleteUpdateKey(const StateLocation& location) {
 
 void RemoveIfPresent(const WideString& longPath) {
   if (GetFileAttributesW(longPath.c_str()) == INVALID_FILE_ATTRIBUTES) return;
-  std::string error;
-  if (securefs::RemoveTree(longPath, &error)) {
+  // RemoveTree's own text would name the long form it was given; messages show the path as the user knows it.
+  DWORD code = 0;
+  if (securefs::DeleteTreeByHandle(longPath, code)) {
     LogInfo("uninstall: removed %s", Shown(longPath).c_str());
   } else {
-    LogError("uninstall: %s", error.c_str());
+    LogError("uninstall: could not remove %s: %lu", Shown(longPath).c_str(), static_cast<unsigned long>(code));
   }
 }
 
@@ -85,24 +86,32 @@ bool IsRemovableAppDir(const WideString& longPath) {
          !(manifest & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-int Uninstall(const StateLocation& location, const WideString& appdir, const WideString& updates) {
+bool RefusesAppDir(const WideString& appdir) {
   appdirswap::LayoutPaths paths;
-  WideString longAppdir;
+  if (appdirswap::ParseAppdir(appdir, paths)) return false;
+  const RejectedAppDir judged = JudgeRejectedAppDir(appdir);
+  if (!judged.refuse) return false;
+  LogError("uninstall: APPDIR %s %s; nothing is removed", WideToUtf8(appdir).c_str(), judged.reason.c_str());
+  return true;
+}
+
+int Uninstall(const StateLocation& location, const WideString& appdir, const WideString& updates) {
+  if (RefusesAppDir(appdir)) return 0;
+  appdirswap::LayoutPaths paths;
   if (appdirswap::ParseAppdir(appdir, paths)) {
     for (const WideString& sibling : AppDirSiblings(paths)) RemoveIfPresent(securefs::LongPath(sibling));
-    longAppdir = securefs::LongPath(paths.appdir);
+    const WideString longAppdir = securefs::LongPath(paths.appdir);
+    if (IsRemovableAppDir(longAppdir)) {
+      RemoveIfPresent(longAppdir);
+    } else if (IsRealFolder(longAppdir)) {
+      LogWarn("uninstall: leaving %s, which has no manifest.json or is a system folder", Shown(longAppdir).c_str());
+    }
   } else {
-    // The update engine makes no folders beside a path it rejects (a drive root, a share, a relative path).
-    // Trailing separators stay down to "C:\", since a bare "C:" would name the current directory of drive C.
-    longAppdir = securefs::LongPath(securefs::TrimTrailingSeparators(appdir));
-    LogWarn("uninstall: %s is not an install folder path; no folders beside it are removed",
-            WideToUtf8(appdir).c_str());
-  }
-
-  if (IsRemovableAppDir(longAppdir)) {
-    RemoveIfPresent(longAppdir);
-  } else if (IsRealFolder(longAppdir)) {
-    LogWarn("uninstall: leaving %s, which has no manifest.json or is a system folder", Shown(longAppdir).c_str());
+    // The update engine never installs to a path it rejects, so whatever is there (even with a manifest.json) was
+    // not put there by the product. The system would also read such a path differently from its text: a trailing
+    // dot or space is dropped, so "C:\Corvella." opens C:\Corvella.
+    LogWarn("uninstall: leaving %s and the folders beside it: %s", WideToUtf8(appdir).c_str(),
+            JudgeRejectedAppDir(appdir).reason.c_str());
   }
 
   if (!updates.empty()) {

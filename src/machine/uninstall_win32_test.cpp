@@ -1,8 +1,10 @@
 // uninstall on real folders and registry keys under Wine: an APPDIR directly under the drive root with its
-// siblings, a manifest-less APPDIR, known folders as APPDIR, refused updates folders, an empty state key.
+// siblings, a manifest-less APPDIR, known folders as APPDIR, APPDIRs the engine rejects, refused updates folders,
+// a folder that cannot be removed, an empty state key.
 #include <gtest/gtest.h>
 
 #include "core/log.h"
+#include "core/unique_handle_win32.h"
 #include "machine/commands.h"
 #include "machine/state_key_test_support_win32.h"
 #include "support/log_capture_win32.h"
@@ -137,9 +139,34 @@ TEST_F(UninstallTest, ADriveRootAsAppDirRemovesNothingBesideIt) {
   kestrova::test::LogCapture log;
   EXPECT_EQ(Uninstall(state_.location, L"C:\\", L""), 0);
   EXPECT_TRUE(Exists(L"C:\\windows"));
-  EXPECT_EQ(log.Lines(), (Lines{"WARN uninstall: C:\\ is not an install folder path; no folders beside it are removed",
-                              "WARN uninstall: leaving C:\\, which has no manifest.json or is a system folder"}));
+  EXPECT_EQ(log.Lines(), (Lines{"WARN uninstall: leaving C:\\ and the folders beside it: it is a drive root"}));
   EXPECT_TRUE(Exists(updates_));  // an empty updates folder names nothing to remove
+}
+
+TEST_F(UninstallTest, AnAppDirTheEngineRejectsKeepsItAndItsSiblings) {
+  family_.Create(true);
+  kestrova::test::LogCapture log;
+  // The system drops the trailing dot or space, so each of these opens the family's APPDIR.
+  for (const wchar_t* tail : {L".", L" "}) EXPECT_EQ(Uninstall(state_.location, family_.Path() + tail, L""), 0);
+  EXPECT_TRUE(Exists(family_.Path() + L"\\manifest.json"));
+  for (const wchar_t* suffix : kSuffixes) EXPECT_TRUE(Exists(family_.Path() + suffix));
+  const std::string reason = " and the folders beside it: a folder name in it is empty or ends in a dot or a space";
+  EXPECT_EQ(log.Lines(), (Lines{"WARN uninstall: leaving " + WideToUtf8(family_.Path()) + "." + reason,
+                                "WARN uninstall: leaving " + WideToUtf8(family_.Path()) + " " + reason}));
+  EXPECT_FALSE(state_.Exists("Update"));  // the rest of uninstall goes on
+}
+
+TEST_F(UninstallTest, AFolderThatCannotBeRemovedIsNamedInItsDisplayForm) {
+  family_.Create(true);
+  const WideString held = family_.Path() + L".lkg\\f\u00e4.txt";
+  FileHandle holder(CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(holder) << GetLastError();
+  kestrova::test::LogCapture log;
+  EXPECT_EQ(Uninstall(state_.location, family_.Path(), updates_), 0);
+  const Lines lines = log.Lines();
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[2], "ERROR uninstall: could not remove " + WideToUtf8(family_.Path()) + ".lkg: 32");
 }
 
 TEST_F(UninstallTest, AnUpdatesFolderThatIsADriveRootOrASystemFolderIsRefused) {

@@ -26,6 +26,8 @@ TEST(RecoveryPolicyTest, OnlyAFourByteDwordZeroDisablesTheTask) {
   const std::vector<Case> cases = {
       {"REG_DWORD 0", Value(true, kRegDword, 4, {0, 0, 0, 0}), true},
       {"REG_DWORD 1", Value(true, kRegDword, 4, {1, 0, 0, 0}), false},
+      {"REG_DWORD 0x00000100", Value(true, kRegDword, 4, {0, 1, 0, 0}), false},
+      {"REG_DWORD 0x00010000", Value(true, kRegDword, 4, {0, 0, 1, 0}), false},
       {"REG_DWORD 0x01000000", Value(true, kRegDword, 4, {0, 0, 0, 1}), false},
       {"REG_DWORD 0xFFFFFFFF", Value(true, kRegDword, 4, {0xff, 0xff, 0xff, 0xff}), false},
       {"REG_DWORD of 2 bytes holding 0", Value(true, kRegDword, 2, {0, 0}), false},

@@ -23,11 +23,12 @@ def table(rows):
     return HEAD + "".join(rows) + FOOT
 
 
-def run_exe(*args):
+def run_exe(*args, cwd=None):
     """The exe with Wine told to load a netsh.exe from the system folder rather than its built-in one."""
     env = wine_env()
     env["WINEDLLOVERRIDES"] += ";netsh.exe=n"
-    done = subprocess.run(["wine", str(EXE), *[str(a) for a in args]], env=env, capture_output=True, timeout=120)
+    done = subprocess.run(["wine", str(EXE), *[str(a) for a in args]], env=env, capture_output=True, timeout=120,
+                          cwd=cwd)
     return Run(done.returncode, done.stdout.decode("utf-8", "replace"), done.stderr.decode("utf-8", "replace"))
 
 
@@ -248,3 +249,49 @@ def test_uninstall_refuses_a_drive_root_as_updates_folder(appdir):
     assert run.code == 0
     assert "uninstall: refusing to remove C:\\: it is a drive root" in run.messages()
     assert (DRIVE_C / "windows").is_dir()
+
+
+def test_release_ports_and_uninstall_with_an_empty_state_key_leave_the_hive_root_alone(netsh, appdir, scratch):
+    netsh.write("table.txt", table(["     50990       50999     *\r\n"]))
+    try:
+        for root in ("HKCU", "HKLM"):
+            reg("add", root, "/v", "PortReservation", "/t", "REG_DWORD", "/d", "1", "/f")
+        runs = [run_exe("release-ports", "--state-root", "hkcu", "--state-key", ""),
+                run_exe("uninstall", "--appdir", appdir[1], "--state-key", "", "--updates-dir", scratch.win_path("U"))]
+        assert [ports_messages(run) for run in runs] == 2 * [
+            ["ports: the state key is empty; not reading or deleting PortReservation at the root of the hive"]]
+        assert netsh.calls() == []
+        assert [reg_value(root, "PortReservation") for root in ("HKCU", "HKLM")] == 2 * [("REG_DWORD", "0x1")]
+    finally:
+        for root in ("HKCU", "HKLM"):
+            reg("delete", root, "/v", "PortReservation", "/f")
+
+
+DRIVE_RELATIVE = "is relative to the current folder of its drive"
+
+
+@pytest.mark.parametrize("given, current, reason", [
+    ("app", "", "is a relative path"),
+    ("C:", "app", DRIVE_RELATIVE),
+    ("C:.", "app", DRIVE_RELATIVE),
+    ("C:app", "", DRIVE_RELATIVE),
+])
+def test_uninstall_refuses_an_appdir_that_depends_on_the_current_folder_before_any_step(
+        netsh, machine_mark, scratch, given, current, reason):
+    app = scratch.host_path("app")
+    app.mkdir()
+    (app / "manifest.json").write_text("{}")
+    scratch.host_path("Updates").mkdir()
+    netsh.write("table.txt", table(["     50990       50999     *\r\n"]))
+    reg("add", MACHINE_KEY, "/v", "PortReservation", "/t", "REG_DWORD", "/d", "1", "/f")
+
+    run = run_exe("uninstall", "--appdir", given, "--updates-dir", scratch.win_path("Updates"),
+                  cwd=scratch.host_path(current))
+    assert run.code == 0
+    refusal = f"uninstall: APPDIR {given} {reason}; nothing is removed"
+    assert with_prefix(run, "uninstall: ", "recovery: ", "ports: ") == [refusal]
+    assert any(re.search(r" ERROR \[\d+\] " + re.escape(refusal) + "$", line) for line in run.lines())
+    assert netsh.calls() == []
+    assert reg_value(MACHINE_KEY, "PortReservation") == ("REG_DWORD", "0x1")
+    assert (app / "manifest.json").exists()
+    assert scratch.host_path("Updates").is_dir()
