@@ -79,7 +79,12 @@ int RemoveVdd(VddSystem& system, const std::string& hardwareId) {
   const size_t devices = system.ListDevices(hardwareId);
   for (size_t i = 0; i < devices; ++i) {
     const std::string published = system.DeviceInfPath(i);
-    if (!published.empty()) packages.insert(published);
+    if (IsPublishedInfName(published)) {
+      packages.insert(published);
+    } else if (!published.empty()) {
+      Report(kReportWarning, "drivers: a %s device names the driver package '%s', which is not a published INF name; "
+             "not deleting it", hardwareId.c_str(), published.c_str());
+    }
     const DeviceRemoval removal = system.UninstallDevice(i);
     if (removal.removed) {
       Report(kReportInfo, "drivers: removed a %s device node%s", hardwareId.c_str(),

@@ -247,6 +247,16 @@ TEST_F(VddRemoveTest, AFailedDeletionDoesNotStopTheNext) {
   EXPECT_EQ(Reports(), Lines{"WARN drivers: pnputil /delete-driver oem1.inf returned -1"});
 }
 
+// The registry's InfPath goes into pnputil's command line only when it is a published INF name.
+TEST_F(VddRemoveTest, AnInfPathThatIsNotAPublishedNameIsNeverPassedOn) {
+  system_.devices = {FakeDevice{{kHwid}, "1.0", "oem1.inf /force"}, FakeDevice{{kHwid}, "1.0", "oem2.inf"}};
+  EXPECT_EQ(RemoveVdd(system_, kHwid), 0);
+  EXPECT_EQ(system_.calls, (Lines{"uninstall 0", "uninstall 1", "pnputil /delete-driver oem2.inf /uninstall"}));
+  EXPECT_EQ(Reports()[0], std::string("WARN drivers: a ") + kHwid +
+                              " device names the driver package 'oem1.inf /force', which is not a published INF name; "
+                              "not deleting it");
+}
+
 TEST_F(VddRemoveTest, AnEmptyHardwareIdDeletesOnlyThePublishedPackages) {
   system_.published = {"oem4.inf"};
   system_.devices = {FakeDevice{{kHwid}, "1.0", "oem7.inf"}};

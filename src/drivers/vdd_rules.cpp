@@ -1,5 +1,7 @@
 #include "drivers/vdd_rules.h"
 
+#include <algorithm>
+
 namespace kestrova::drivers {
 namespace {
 
@@ -45,8 +47,12 @@ bool HardwareIdsContain(const std::vector<std::string>& deviceIds, std::string_v
 }
 
 bool IsPublishedInfName(std::string_view name) {
+  // Only "oem", digits and ".inf": the name goes into pnputil's command line, where a blank, a quote or anything
+  // else the registry may hold would add arguments of its own.
   const std::string lower = AsciiLower(name);
-  return lower.size() >= 7 && lower.compare(0, 3, "oem") == 0 && EndsWith(lower, ".inf");
+  if (lower.size() < 8 || lower.compare(0, 3, "oem") != 0 || !EndsWith(lower, ".inf")) return false;
+  const std::string_view digits = std::string_view(lower).substr(3, lower.size() - 7);
+  return std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 bool MentionsVddInf(std::string_view bytes) {

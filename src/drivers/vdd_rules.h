@@ -27,8 +27,8 @@ std::optional<std::string> PickVddInf(const std::vector<std::string>& files);
 // nothing: a hardware id list has no empty entry.
 bool HardwareIdsContain(const std::vector<std::string>& deviceIds, std::string_view hardwareId);
 
-// A published copy in the Windows INF folder: the lower-cased name begins with "oem" and ends in the extension
-// ".inf" ("oem12.inf", "OEM3.INF"; not "oem1.inf_loc", not "oem.pnf").
+// A published copy in the Windows INF folder: "oem", one or more ASCII digits, ".inf", in any letter case
+// ("oem12.inf", "OEM3.INF"; not "oem.inf", "oem1.inf_loc", "oem1.pnf" or "oem1 x.inf").
 bool IsPublishedInfName(std::string_view name);
 
 // Whether the INF text, read as raw bytes, names "CorvellaVirtualDisplay.inf" in any ASCII case, either as single

@@ -60,8 +60,12 @@ TEST(HardwareIdsContainTest, TheEmptyIdMatchesNothing) {
 }
 
 TEST(IsPublishedInfNameTest, OemPrefixAndInfExtension) {
-  for (const char* yes : {"oem0.inf", "oem12.inf", "OEM3.INF", "Oem44.Inf", "oem.inf"}) EXPECT_TRUE(IsPublishedInfName(yes)) << yes;
-  for (const char* no : {"oem1.pnf", "oem1.inf_loc", "xoem1.inf", "machine.inf", "oem1", "oem", ""})
+  for (const char* yes : {"oem0.inf", "oem12.inf", "OEM3.INF", "Oem44.Inf", "oem9.inf", "oem0123456789.inf"}) {
+    EXPECT_TRUE(IsPublishedInfName(yes)) << yes;
+  }
+  // Anything but digits between "oem" and ".inf" could carry arguments into pnputil's command line.
+  for (const char* no : {"oem1.pnf", "oem1.inf_loc", "xoem1.inf", "machine.inf", "oem1", "oem", "", "oem.inf",
+                         "oem1 /force.inf", "oem1\" x.inf", "oem/.inf", "oem:.inf", "oema.inf", "oem1a.inf"})
     EXPECT_FALSE(IsPublishedInfName(no)) << no;
 }
 
