@@ -15,13 +15,21 @@ namespace {
 
 constexpr DWORD kSha1Length = 20;
 
-bool ReadWholeFile(const WideString& path, std::string* data) {
+// A certificate is a few KiB; this much is far more than any needs.
+constexpr size_t kMaxCertificateBytes = 1u << 20;
+
+// Reads at most kMaxCertificateBytes + 1 bytes, so a larger file shows as too large without ever being held whole.
+// False when the file cannot be opened or a read fails.
+bool ReadCertificateFile(const WideString& path, std::string* data) {
   FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
   if (!file) return false;
   char chunk[65536];
-  DWORD got = 0;
-  while (ReadFile(file.get(), chunk, sizeof chunk, &got, nullptr) && got > 0) data->append(chunk, got);
-  return true;
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(file.get(), chunk, sizeof chunk, &got, nullptr)) return false;
+    if (got == 0 || data->size() > kMaxCertificateBytes) return true;
+    data->append(chunk, got);
+  }
 }
 
 // True when the certificate is in the named LocalMachine store afterwards, whether it was already there or added.
@@ -54,8 +62,12 @@ bool AddToLocalMachineStore(const char* name, PCCERT_CONTEXT certificate, const 
 int InstallCert(const WideString& path) {
   const std::string shown = WideToUtf8(path);
   std::string bytes;
-  if (!ReadWholeFile(path, &bytes) || bytes.empty()) {
+  if (!ReadCertificateFile(path, &bytes) || bytes.empty()) {
     LogError("drivers: could not read the certificate %s", shown.c_str());
+    return 1;
+  }
+  if (bytes.size() > kMaxCertificateBytes) {
+    LogError("drivers: %s is larger than 1.0 MB, which no certificate is; refusing it", shown.c_str());
     return 1;
   }
   CertContext certificate(CertCreateCertificateContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,

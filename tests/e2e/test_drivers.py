@@ -89,6 +89,16 @@ def test_install_cert_adds_to_both_stores_and_a_second_run_finds_it_there(tool, 
     ]
 
 
+@pytest.mark.parametrize("size, refused", [(1 << 20, False), ((1 << 20) + 1, True)])
+def test_install_cert_refuses_a_file_larger_than_any_certificate(tool, scratch, size, refused):
+    scratch.host_path("big.cer").write_bytes(b"\x30" * size)
+    run = run_logged(tool, scratch, "install-cert", "--cer", scratch.win_path("big.cer"))
+    assert run.code == 1
+    [message] = driver_messages(run)
+    too_large = f"drivers: {scratch.win_path('big.cer')} is larger than 1.0 MB, which no certificate is; refusing it"
+    assert (message == too_large) == refused, message
+
+
 def test_install_cert_refuses_a_pem_file(tool, scratch):
     make_certificate(scratch, "c.cer")
     run = run_logged(tool, scratch, "install-cert", "--cer", scratch.win_path("c.cer.pem"))
