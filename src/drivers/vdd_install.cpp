@@ -18,7 +18,7 @@ bool AnyDeviceRuns(VddSystem& system, size_t devices, const std::string& version
 }  // namespace
 
 std::string FindVddInf(VddSystem& system, const std::string& folder) {
-  return PickVddInf(system.ListFilesBelow(folder)).value_or("");
+  return PickVddInf(folder, system.ListFilesBelow(folder)).value_or("");
 }
 
 int InstallVdd(VddSystem& system, const std::string& infFolder, const std::string& hardwareId) {

@@ -24,16 +24,29 @@ std::string_view FileNameOf(std::string_view path) {
   return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
-std::optional<std::string> PickVddInf(const std::vector<std::string>& files) {
+std::optional<std::string> PickVddInf(std::string_view folder, const std::vector<std::string>& files) {
   const std::string wanted = AsciiLower(kVddInfName);
+  while (!folder.empty() && (folder.back() == '\\' || folder.back() == '/')) folder.remove_suffix(1);
+  const auto topLevel = [folder](std::string_view path) {
+    return path.size() > folder.size() + 1 && path.substr(0, folder.size()) == folder &&
+           path.substr(folder.size() + 1).find_first_of("\\/") == std::string_view::npos;
+  };
+  std::vector<const std::string*> namedBelow;
   std::vector<const std::string*> others;
   for (const std::string& path : files) {
     const std::string name = AsciiLower(FileNameOf(path));
     if (!EndsWith(name, ".inf")) continue;
-    if (name == wanted) return path;
-    others.push_back(&path);
+    if (name != wanted) {
+      others.push_back(&path);
+    } else if (topLevel(path)) {
+      return path;
+    } else {
+      namedBelow.push_back(&path);
+    }
   }
-  if (others.size() == 1) return *others.front();
+  // Below the top level a name can come from anyone who could add a subfolder; two of them leave no single choice.
+  if (namedBelow.size() == 1) return *namedBelow.front();
+  if (namedBelow.empty() && others.size() == 1) return *others.front();
   return std::nullopt;
 }
 

@@ -18,10 +18,11 @@ std::string AsciiLower(std::string_view text);
 // The final path component (after the last "\" or "/").
 std::string_view FileNameOf(std::string_view path);
 
-// Given the regular files below the INF folder in walk order, the VDD INF: the first whose file name is
-// "CorvellaVirtualDisplay.inf" in any ASCII case; failing that, the only file with the extension ".inf" (any
-// case) if there is exactly one; otherwise none.
-std::optional<std::string> PickVddInf(const std::vector<std::string>& files);
+// Given the regular files below `folder` in walk order (their paths begin with it), the VDD INF: the one named
+// "CorvellaVirtualDisplay.inf" (any ASCII case) directly in the folder; failing that, the only one so named below
+// it; with none so named, the only file with the extension ".inf" (any case). Otherwise none: two such names below
+// the top level, or two other INFs, leave no single choice.
+std::optional<std::string> PickVddInf(std::string_view folder, const std::vector<std::string>& files);
 
 // Whether one of a device's hardware ids equals `hardwareId` without regard to ASCII case. The empty id matches
 // nothing: a hardware id list has no empty entry.

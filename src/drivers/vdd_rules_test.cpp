@@ -14,11 +14,14 @@ struct PickCase {
   const char* name;
   Files files;
   std::optional<std::string> expected;
+  const char* folder = "D";
 };
 
 class PickVddInfTest : public ::testing::TestWithParam<PickCase> {};
 
-TEST_P(PickVddInfTest, ChoosesTheNamedInfOrTheOnlyOne) { EXPECT_EQ(PickVddInf(GetParam().files), GetParam().expected); }
+TEST_P(PickVddInfTest, ChoosesTheNamedInfOrTheOnlyOne) {
+  EXPECT_EQ(PickVddInf(GetParam().folder, GetParam().files), GetParam().expected);
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Rules, PickVddInfTest,
@@ -29,16 +32,23 @@ INSTANTIATE_TEST_SUITE_P(
         PickCase{"NamedOneInASubfolderBeatsAnother",
                  {"D\\other.inf", "D\\sub\\CORVELLAVIRTUALDISPLAY.INF"},
                  std::string("D\\sub\\CORVELLAVIRTUALDISPLAY.INF")},
-        PickCase{"FirstNamedOneWins",
-                 {"D\\a\\CorvellaVirtualDisplay.inf", "D\\b\\corvellavirtualdisplay.inf"},
-                 std::string("D\\a\\CorvellaVirtualDisplay.inf")},
+        PickCase{"TwoNamedOnesBelowTheTopLevel",
+                 {"D\\a\\CorvellaVirtualDisplay.inf", "D\\b\\corvellavirtualdisplay.inf"}, std::nullopt},
+        PickCase{"TheTopLevelBeatsASubfolderThatSortsFirst",
+                 {"D\\a\\CorvellaVirtualDisplay.inf", "D\\CorvellaVirtualDisplay.inf"},
+                 std::string("D\\CorvellaVirtualDisplay.inf")},
+        PickCase{"TheTopLevelOfAFolderGivenWithItsSeparator",
+                 {"D\\a\\CorvellaVirtualDisplay.inf", "D\\b\\x.inf", "D\\CorvellaVirtualDisplay.inf"},
+                 std::string("D\\CorvellaVirtualDisplay.inf"), "D\\"},
+        PickCase{"ANamedOneInAFolderBesideTheTopLevelIsBelowIt",
+                 {"DD\\CorvellaVirtualDisplay.inf", "D\\x\\CorvellaVirtualDisplay.inf"}, std::nullopt},
         PickCase{"TwoOthersAndNoNamedOne", {"D\\a.inf", "D\\b.inf"}, std::nullopt},
         PickCase{"NameMustMatchWhole", {"D\\MyCorvellaVirtualDisplay.inf", "D\\x.inf"}, std::nullopt},
         PickCase{"ExtensionMustBeInf", {"D\\CorvellaVirtualDisplay.inf.bak", "D\\CorvellaVirtualDisplay.pnf"}, std::nullopt},
         PickCase{"ForwardSlashesSeparateToo", {"D/x/CorvellaVirtualDisplay.inf", "D/y.inf"},
                  std::string("D/x/CorvellaVirtualDisplay.inf")},
         PickCase{"NonAsciiFolder", {"C:\\Trei\xc3\x9f" "er\\\xe6\x98\xbe\xe7\xa4\xba.inf"},
-                 std::string("C:\\Trei\xc3\x9f" "er\\\xe6\x98\xbe\xe7\xa4\xba.inf")}),
+                 std::string("C:\\Trei\xc3\x9f" "er\\\xe6\x98\xbe\xe7\xa4\xba.inf"), "C:\\Trei\xc3\x9f" "er"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The folding every INF name and hardware id rule goes through: A-Z only; the bytes beside A-Z and a-z stay.
