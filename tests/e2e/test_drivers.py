@@ -245,7 +245,7 @@ def test_remove_vdd_with_nothing_to_remove(tool, scratch, pnputil, hwid):
 def test_remove_vdd_deletes_published_copies_and_goes_on_after_a_failure(tool, scratch, pnputil, hwid):
     inf_folder = DRIVE_C / "windows" / "inf"
     inf_folder.mkdir(exist_ok=True)
-    tag = uuid.uuid4().hex[:6]
+    tag = str(uuid.uuid4().int)[:6]  # digits only, as Windows names its published copies
     planted = {
         f"oem9{tag}1.inf": "; CorvellaVirtualDisplay.inf\r\n".encode("utf-16"),
         f"oem9{tag}2.inf": b"; corvellavirtualdisplay.INF\r\n",
