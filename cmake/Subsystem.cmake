@@ -87,13 +87,23 @@ function(kestrova_fuzzer name)
   endif()
 endfunction()
 
-# An import library made from a .def file of this folder, for DLL exports the toolchain's own import libraries lack
-# or import by name where the ordinal is wanted: kestrova_import_library(<target> <file.def>) gives an imported
-# static library <target> to link.
-function(kestrova_import_library target def)
+# A delay-load import library made from a .def file of this folder: kestrova_delay_import_library(<target> <file.def>)
+# gives an imported static library <target> to link instead of the toolchain's import library.
+#
+# Every DLL the product imports that is not a KnownDLL (msi, Cabinet, bcrypt, crypt32, newdev, rstrtmgr) is linked
+# this way. The exe runs elevated and as SYSTEM (a scheduled task starts it from a folder beside a script), and
+# Windows looks for a DLL that is not a KnownDLL in the exe's own folder first, so a static import would load
+# whatever DLL of that name lies there before any code of ours runs. A delay-loaded DLL is loaded by the first call
+# into it, after wmain has limited the search to System32 (SetDefaultDllDirectories). The linker's route
+# (DependentLoadFlags in the load configuration) is out of reach: GNU ld 2.40 does not fill that directory, and
+# Wine 8 ignores the flags even when it is there. A DLL or function missing at the first call raises an exception
+# instead of stopping the start; every one of these DLLs ships with Windows 10. The unit-test programs link the same
+# libraries and search for DLLs the usual way. A .def file also says whether a function is imported by name or by
+# ordinal (msi's are by ordinal).
+function(kestrova_delay_import_library target def)
   set(output ${CMAKE_CURRENT_BINARY_DIR}/lib${target}.a)
   add_custom_command(OUTPUT ${output}
-    COMMAND ${CMAKE_DLLTOOL} -m i386:x86-64 -d ${CMAKE_CURRENT_SOURCE_DIR}/${def} -l ${output}
+    COMMAND ${CMAKE_DLLTOOL} -m i386:x86-64 -d ${CMAKE_CURRENT_SOURCE_DIR}/${def} -y ${output}
     DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${def} VERBATIM)
   add_custom_target(${target}_lib DEPENDS ${output})
   add_library(${target} STATIC IMPORTED GLOBAL)

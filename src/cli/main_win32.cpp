@@ -21,6 +21,17 @@ void DropOwnConsole() {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  // Before anything else: the DLLs we use beyond the KnownDLLs are delay-loaded (cmake/Subsystem.cmake says why),
+  // and from here on every load without a full path, theirs and those of the system DLLs they pull in, searches
+  // System32 alone. The exe runs elevated and as SYSTEM from folders others may write to; its own folder, the
+  // current directory and PATH must never supply a DLL. The empty SetDllDirectoryW also takes the current directory
+  // out of the older search order, which a LoadLibraryEx with LOAD_WITH_ALTERED_SEARCH_PATH still uses. If either
+  // call fails we stop: going on would let the next load search the exe's folder.
+  if (!SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32) || !SetDllDirectoryW(L"")) {
+    const DWORD error = GetLastError();
+    std::fprintf(stderr, "KestrovaPayload: could not limit DLL loading to System32: error %lu\n", error);
+    return kestrova::kExitFailure;
+  }
   DropOwnConsole();
   // Log lines carry their own CRLF and the usage text its own LF; the C runtime must not translate either.
   _setmode(_fileno(stdout), _O_BINARY);
