@@ -11,7 +11,6 @@
 #include "core/elevation.h"
 #include "core/log.h"
 #include "core/unique_handle_win32.h"
-#include "securefs/delete_tree.h"
 #include "securefs/folder_handle_win32.h"
 #include "securefs/paths.h"
 

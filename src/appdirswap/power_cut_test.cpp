@@ -205,9 +205,12 @@ SweepFigures Sweep(const Scenario* begin, const Scenario* end) {
   return figures;
 }
 
-void Report(const char* what, const SweepFigures& figures) {
+// Prints the figures and records them as the test's properties "<prefix>mutations" and "<prefix>states".
+void Report(const char* what, const std::string& prefix, const SweepFigures& figures) {
   std::printf("power-cut sweep of %s: %zu mutations cut, %zu states checked\n", what, figures.mutations,
               figures.states);
+  ::testing::Test::RecordProperty(prefix + "mutations", static_cast<int>(figures.mutations));
+  ::testing::Test::RecordProperty(prefix + "states", static_cast<int>(figures.states));
 }
 
 TEST(PowerCutTest, EveryCutOfARepairAndOfACleanUpKeepsEveryCopy) {
@@ -229,9 +232,7 @@ TEST(PowerCutTest, EveryCutOfARepairAndOfACleanUpKeepsEveryCopy) {
   const SweepFigures repair = Sweep(std::begin(repairs), std::end(repairs));
   const SweepFigures cleanup = Sweep(std::begin(cleanups), std::end(cleanups));
   const SweepFigures figures{repair.mutations + cleanup.mutations, repair.states + cleanup.states};
-  Report("repairs and clean-ups", figures);
-  RecordProperty("mutations", static_cast<int>(figures.mutations));
-  RecordProperty("states", static_cast<int>(figures.states));
+  Report("repairs and clean-ups", "", figures);
 }
 
 TEST(PowerCutTest, EveryCutOfASwapKeepsEveryCopy) {
@@ -250,9 +251,7 @@ TEST(PowerCutTest, EveryCutOfASwapKeepsEveryCopy) {
       {Operation::Swap, "acc", {"0.9.0", "2.0.0"}, {"2.0.0"}},  // APPDIR already missing: the swap recovers it
   };
   const SweepFigures figures = Sweep(std::begin(swaps), std::end(swaps));
-  Report("swaps", figures);
-  RecordProperty("swap_mutations", static_cast<int>(figures.mutations));
-  RecordProperty("swap_states", static_cast<int>(figures.states));
+  Report("swaps", "swap_", figures);
 }
 
 TEST(PowerCutTest, EveryCutOfACommitOrOfAStaleStagingRemovalKeepsAppdir) {
@@ -269,9 +268,7 @@ TEST(PowerCutTest, EveryCutOfACommitOrOfAStaleStagingRemovalKeepsAppdir) {
       {Operation::DeleteStale, "cr", {"1.0.0"}, {"1.0.0"}},
   };
   const SweepFigures figures = Sweep(std::begin(moves), std::end(moves));
-  Report("staging moves", figures);
-  RecordProperty("staging_mutations", static_cast<int>(figures.mutations));
-  RecordProperty("staging_states", static_cast<int>(figures.states));
+  Report("staging moves", "staging_", figures);
 }
 
 }  // namespace

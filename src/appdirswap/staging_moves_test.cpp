@@ -63,31 +63,5 @@ TEST(StagingMovesTest, CommitReplacesTheOldStagingOnlyWhenThePartialFolderCanMov
   EXPECT_EQ(CommitUnderLock(L"C:\\", fs, RetryBudgets{}, fs.MakeRemover()).step, StagingStep::BadPath);
 }
 
-TEST(StagingMovesTest, AStaleStagingGoesUnderTheLock) {
-  struct Row {
-    const char* family;
-    bool lock_busy;
-    StagingStep step;
-    bool removed;
-  };
-  const Row rows[] = {
-      {"cc", false, StagingStep::Done, true},
-      {"ci", false, StagingStep::Done, true},
-      {"ca", false, StagingStep::Done, false},
-      {"cc", true, StagingStep::LockNotTaken, false},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(std::string(row.family) + (row.lock_busy ? " lock busy" : ""));
-    ScriptedFileSystem fs;
-    fs.AddFamily(kAppdir, row.family);
-    if (row.lock_busy) fs.lock_busy_attempts = UINT32_MAX;
-    const StagingMoveResult result = DeleteStaleStagingUnderLock(kAppdir, fs, RetryBudgets{}, fs.MakeRemover());
-    EXPECT_EQ(result.step, row.step);
-    EXPECT_EQ(result.removed, row.removed);
-    EXPECT_EQ(fs.Exists(L"C:\\Corvella.staging"), !row.removed && row.family[1] != 'a');
-    EXPECT_EQ(fs.unlocked_mutations, 0u);
-  }
-}
-
 }  // namespace
 }  // namespace kestrova::appdirswap

@@ -49,9 +49,6 @@ TEST(JudgeCreateRightsTest, OneEntryPerRow) {
       {kAceAccessAllowed, 0, 0x10000000, "S-1-3-0", ""},
       {kAceAccessAllowed, 0, 0x6, "S-1-3-4", ""},
       {kAceAccessAllowed, 0, 0x6, "S-1-1-0", "Everyone may create folders in C:\\"},
-      {kAceAccessAllowed, 0, 0x4, "S-1-5-11", "NT AUTHORITY\\Authenticated Users may create folders in C:\\"},
-      {kAceAccessAllowed, 0, 0x2, "S-1-5-4", "NT AUTHORITY\\INTERACTIVE may create files in C:\\"},
-      {kAceAccessAllowed, 0, 0x6, "S-1-5-32-546", "BUILTIN\\Guests may create folders in C:\\"},
       {kAceAccessAllowed, 0, 0x6, "S-1-5-21-1004336348-1177238915-682003330-1001",
        "HOST\\alice may create folders in C:\\"},
       {kAceAccessAllowed, 0, 0x001F01FF, "S-1-5-21-0-0-0-1000", "S-1-5-21-0-0-0-1000 may create folders in C:\\"},
@@ -69,10 +66,6 @@ TEST(JudgeCreateRightsTest, TheFirstEntryInEffectIsNamedAndADenyAboveItSubtracts
                    {kAceAccessAllowed, 0, 0x2, "S-1-1-0"},
                    {kAceAccessAllowed, 0, 0x4, kUsers}}),
             "Everyone may create files in C:\\");
-}
-
-TEST(JudgeCreateRightsTest, OwnerAndNullDaclAreLeftToJudgeSnapshot) {
-  EXPECT_EQ(JudgeCreateRights(SecuritySnapshot{kNamelessUser, true, {}}, "C:\\a", NameFromSystem), "");
 }
 
 }  // namespace
