@@ -410,23 +410,5 @@ TEST(CheckSwapParentTest, AWalkThatCannotReadTheParentGivesItsVerdictAlone) {
   EXPECT_EQ(CheckSwapParentWith(reader, L"C:\\a\\b"), "C:\\a\\b: cannot open (2)");
 }
 
-TEST(CreateRightsTextTest, JudgesOnlyTheCanonicalFolderAndIsEmptyWhenItCannotBeRead) {
-  ScriptedTrustReader reader = SafeChain();
-  reader.entries[L"C:\\"] = OwnedBy("S-1-5-21-0-0-0-1000");
-  reader.entries[L"C:\\a"].snapshot.aces.push_back(Allow("S-1-1-0", 0x6));
-  reader.canonical[L"c:\\A\\"] = L"C:\\a";
-  EXPECT_EQ(CreateRightsTextWith(reader, L"c:\\A\\"), "Everyone may create folders in C:\\a");
-  EXPECT_EQ(reader.EventsOf("open"), (std::vector<std::string>{"\\\\?\\C:\\a"}));
-  EXPECT_EQ(CreateRightsTextWith(reader, L"C:\\a\\b"), "");
-
-  reader.entries[L"C:\\a"].securityFailure = "security unreadable (5)";
-  EXPECT_EQ(CreateRightsTextWith(reader, L"C:\\a"), "");
-  reader.entries[L"C:\\a"].securityFailure.clear();
-  reader.entries[L"C:\\a"].attributes.attributes = 0x20;
-  EXPECT_EQ(CreateRightsTextWith(reader, L"C:\\a"), "");
-  EXPECT_EQ(CreateRightsTextWith(reader, L"C:\\missing"), "");
-  EXPECT_EQ(reader.liveEntries, 0);
-}
-
 }  // namespace
 }  // namespace kestrova::securefs
