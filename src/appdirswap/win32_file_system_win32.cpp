@@ -91,7 +91,7 @@ std::string Win32FileSystem::AdminOnlyVerdict(const WideString& path) {
 std::string Win32FileSystem::UnsafeAncestorReason(const WideString& path) {
   // The engine's parent also counts who may create entries in it: a stranger who may create a folder there can take
   // a sibling's name, or APPDIR's, the moment it is free.
-  return securefs::CheckSwapParent(path);
+  return securefs::CheckTrustedFolder(path);
 }
 
 bool Win32FileSystem::IsInstallerRunning() {

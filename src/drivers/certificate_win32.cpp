@@ -9,6 +9,7 @@
 #include "core/log.h"
 #include "core/unique_handle_win32.h"
 #include "drivers/commands.h"
+#include "drivers/trusted_source.h"
 
 namespace kestrova::drivers {
 namespace {
@@ -19,14 +20,12 @@ constexpr DWORD kSha1Length = 20;
 constexpr size_t kMaxCertificateBytes = 1u << 20;
 
 // Reads at most kMaxCertificateBytes + 1 bytes, so a larger file shows as too large without ever being held whole.
-// False when the file cannot be opened or a read fails.
-bool ReadCertificateFile(const WideString& path, std::string* data) {
-  FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-  if (!file) return false;
+// False when a read fails.
+bool ReadCertificateFile(HANDLE file, std::string* data) {
   char chunk[65536];
   for (;;) {
     DWORD got = 0;
-    if (!ReadFile(file.get(), chunk, sizeof chunk, &got, nullptr)) return false;
+    if (!ReadFile(file, chunk, sizeof chunk, &got, nullptr)) return false;
     if (got == 0 || data->size() > kMaxCertificateBytes) return true;
     data->append(chunk, got);
   }
@@ -61,8 +60,12 @@ bool AddToLocalMachineStore(const char* name, PCCERT_CONTEXT certificate, const 
 
 int InstallCert(const WideString& path) {
   const std::string shown = WideToUtf8(path);
+  FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  // A certificate that a standard user could swap would be added to the machine's trusted roots. The name is judged
+  // while the file is open: in a folder that passes, no one else can have put another file under it since.
+  if (file && RefusedSource(shown, TrustedSourceVerdict(path, true))) return 1;
   std::string bytes;
-  if (!ReadCertificateFile(path, &bytes) || bytes.empty()) {
+  if (!file || !ReadCertificateFile(file.get(), &bytes) || bytes.empty()) {
     LogError("drivers: could not read the certificate %s", shown.c_str());
     return 1;
   }

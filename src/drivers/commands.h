@@ -13,7 +13,7 @@ namespace kestrova::drivers {
 int InstallVdd(const std::string& infFolder, const std::string& hardwareId);
 // Always 0.
 int RemoveVdd(const std::string& hardwareId);
-// The --inf value unchanged. Always 0.
+// The --inf value unchanged. 0, or 1 when the INF is refused as not admin-only.
 int InstallNpu(const std::string& inf);
 // The --cer value unchanged. 0 when the certificate is in both LocalMachine stores afterwards, else 1.
 int InstallCert(const WideString& certificate);

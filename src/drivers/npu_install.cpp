@@ -2,6 +2,7 @@
 
 #include "core/report.h"
 #include "drivers/pnputil.h"
+#include "drivers/trusted_source.h"
 
 namespace kestrova::drivers {
 namespace {
@@ -34,6 +35,8 @@ int InstallNpu(NpuSystem& system, const std::string& inf) {
     Report(kReportError, "drivers: Intel NPU driver INF not found at %s; skipping it", inf.c_str());
     return 0;
   }
+  // Unlike a missing driver, a planted one is not a reason to go on quietly: the install must show it.
+  if (RefusedSource(inf, system.FileVerdict(inf))) return 1;
   const long code = system.RunPnputil(AddDriverArguments(inf));
   if (code == 0 || code == 259) {
     Report(kReportInfo, "drivers: Intel NPU driver installed (pnputil %ld)", code);

@@ -23,11 +23,14 @@ class NpuSystem {
   // IsWow64Process2 for this process: the native machine of the system.
   virtual NativeMachineQuery NativeMachine() = 0;
   virtual bool InfExists(const std::string& inf) = 0;
+  // Why the INF must not be used (see trusted_source.h); empty when it may.
+  virtual std::string FileVerdict(const std::string& inf) = 0;
   // Runs pnputil and logs its output; returns its exit code or -1.
   virtual long RunPnputil(const std::string& arguments) = 0;
 };
 
-// Always 0: a skipped or failed NPU driver is logged and the install goes on.
+// 0 for a skipped or failed NPU driver, which is logged and the install goes on; 1 only for an INF refused by its
+// FileVerdict (ERROR "drivers: SECURITY: <inf> is not admin-only (<verdict>); not using it"), before pnputil runs.
 int InstallNpu(NpuSystem& system, const std::string& inf);
 
 }  // namespace kestrova::drivers

@@ -22,6 +22,7 @@ class ScriptedNpuSystem : public NpuSystem {
   NativeMachineQuery machine{true, kMachineAmd64, 0};
   bool infExists = true;
   long pnputilCode = 0;
+  std::string verdict;
   Lines calls;
 
   std::string CpuVendor() override { return vendor; }
@@ -29,6 +30,10 @@ class ScriptedNpuSystem : public NpuSystem {
   bool InfExists(const std::string& inf) override {
     calls.push_back("exists " + inf);
     return infExists;
+  }
+  std::string FileVerdict(const std::string& inf) override {
+    calls.push_back("judge " + inf);
+    return verdict;
   }
   long RunPnputil(const std::string& arguments) override {
     calls.push_back("pnputil " + arguments);
@@ -38,6 +43,7 @@ class ScriptedNpuSystem : public NpuSystem {
 
 constexpr char kInf[] = "C:\\Program Files\\Corvella\\drivers\\npu\\npu.inf";
 const std::string kExists = std::string("exists ") + kInf;
+const std::string kJudge = std::string("judge ") + kInf;
 const std::string kAdd = std::string("pnputil /add-driver \"") + kInf + "\" /install";
 const std::string kInstalled = "INFO drivers: Intel NPU driver installed (pnputil ";
 std::string Skipped(const std::string& vendor) {
@@ -63,7 +69,7 @@ class InstallNpuTest : public ::testing::TestWithParam<NpuCase> {
   kestrova::test::ReportLines reports_;
 };
 
-TEST_P(InstallNpuTest, DecidesAndAlwaysExitsZero) {
+TEST_P(InstallNpuTest, DecidesAndExitsZero) {
   const NpuCase& c = GetParam();
   ScriptedNpuSystem system;
   system.vendor = c.vendor;
@@ -81,11 +87,11 @@ const NativeMachineQuery kArm64{true, 0xAA64, 0};
 INSTANTIATE_TEST_SUITE_P(
     Table, InstallNpuTest,
     ::testing::Values(
-        NpuCase{"IntelX64", "GenuineIntel", kX64, true, 0, {kExists, kAdd}, {kInstalled + "0)"}},
-        NpuCase{"NothingNewer259", "GenuineIntel", kX64, true, 259, {kExists, kAdd}, {kInstalled + "259)"}},
-        NpuCase{"Reboot3010IsOnlyAWarning", "GenuineIntel", kX64, true, 3010, {kExists, kAdd}, {Continuing(3010)}},
-        NpuCase{"NotRunToTheEnd", "GenuineIntel", kX64, true, -1, {kExists, kAdd}, {Continuing(-1)}},
-        NpuCase{"Failure", "GenuineIntel", kX64, true, 1, {kExists, kAdd}, {Continuing(1)}},
+        NpuCase{"IntelX64", "GenuineIntel", kX64, true, 0, {kExists, kJudge, kAdd}, {kInstalled + "0)"}},
+        NpuCase{"NothingNewer259", "GenuineIntel", kX64, true, 259, {kExists, kJudge, kAdd}, {kInstalled + "259)"}},
+        NpuCase{"Reboot3010IsOnlyAWarning", "GenuineIntel", kX64, true, 3010, {kExists, kJudge, kAdd}, {Continuing(3010)}},
+        NpuCase{"NotRunToTheEnd", "GenuineIntel", kX64, true, -1, {kExists, kJudge, kAdd}, {Continuing(-1)}},
+        NpuCase{"Failure", "GenuineIntel", kX64, true, 1, {kExists, kJudge, kAdd}, {Continuing(1)}},
         NpuCase{"Amd", "AuthenticAMD", kX64, true, 0, {}, {Skipped("AuthenticAMD")}},
         NpuCase{"VendorCaseMatters", "genuineintel", kX64, true, 0, {}, {Skipped("genuineintel")}},
         NpuCase{"EmptyVendor", "", kX64, true, 0, {}, {Skipped("")}},
@@ -93,13 +99,27 @@ INSTANTIATE_TEST_SUITE_P(
         NpuCase{"Intel32BitMachine", "GenuineIntel", NativeMachineQuery{true, 0x014c, 0}, true, 0, {},
                 {Skipped("GenuineIntel")}},
         NpuCase{"MachineQueryFailsWithACode", "GenuineIntel", NativeMachineQuery{false, 0, 120}, true, 0,
-                {kExists, kAdd},
+                {kExists, kJudge, kAdd},
                 {"WARN drivers: IsWow64Process2 failed: 120; assuming the build machine 0x8664", kInstalled + "0)"}},
         NpuCase{"MachineQueryFailsSilently", "GenuineIntel", NativeMachineQuery{false, 0, 0}, true, 0,
-                {kExists, kAdd}, {kInstalled + "0)"}},
+                {kExists, kJudge, kAdd}, {kInstalled + "0)"}},
         NpuCase{"MissingInf", "GenuineIntel", kX64, false, 0, {kExists},
                 {std::string("ERROR drivers: Intel NPU driver INF not found at ") + kInf + "; skipping it"}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+class InstallNpuRefusalTest : public ::testing::Test {
+ protected:
+  kestrova::test::ReportLines reports_;
+};
+
+TEST_F(InstallNpuRefusalTest, AnInfThatIsNotAdminOnlyIsRefusedBeforePnputilAndFailsTheInstall) {
+  ScriptedNpuSystem system;
+  system.verdict = "S-1-5-32-545 holds FILE_WRITE_DATA";
+  EXPECT_EQ(InstallNpu(system, kInf), 1);
+  EXPECT_EQ(system.calls, (Lines{kExists, kJudge}));
+  EXPECT_EQ(Reports(), Lines{std::string("ERROR drivers: SECURITY: ") + kInf +
+                             " is not admin-only (S-1-5-32-545 holds FILE_WRITE_DATA); not using it"});
+}
 
 }  // namespace
 }  // namespace kestrova::drivers

@@ -8,6 +8,7 @@
 #include "drivers/commands.h"
 #include "drivers/npu_install.h"
 #include "drivers/pnputil.h"
+#include "drivers/trusted_source.h"
 
 namespace kestrova::drivers {
 namespace {
@@ -37,6 +38,8 @@ class Win32NpuSystem : public NpuSystem {
     const WideString wide = Utf8ToWide(inf);
     return !wide.empty() && GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
   }
+
+  std::string FileVerdict(const std::string& inf) override { return TrustedSourceVerdict(Utf8ToWide(inf), true); }
 
   long RunPnputil(const std::string& arguments) override { return drivers::RunPnputil(arguments); }
 };

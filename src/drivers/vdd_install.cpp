@@ -3,6 +3,7 @@
 #include "core/report.h"
 #include "drivers/driver_version.h"
 #include "drivers/pnputil.h"
+#include "drivers/trusted_source.h"
 #include "drivers/vdd_rules.h"
 
 namespace kestrova::drivers {
@@ -22,11 +23,13 @@ std::string FindVddInf(VddSystem& system, const std::string& folder) {
 }
 
 int InstallVdd(VddSystem& system, const std::string& infFolder, const std::string& hardwareId) {
+  if (RefusedSource(infFolder, system.FolderVerdict(infFolder))) return 1;
   const std::string inf = FindVddInf(system, infFolder);
   if (inf.empty()) {
     Report(kReportError, "drivers: no single VDD INF under %s", infFolder.c_str());
     return 1;
   }
+  if (RefusedSource(inf, system.FileVerdict(inf))) return 1;
   const std::string package = system.ReadDriverVer(inf);
   if (package.empty()) {
     Report(kReportError, "drivers: could not read DriverVer from %s", inf.c_str());

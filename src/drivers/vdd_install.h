@@ -19,6 +19,9 @@ struct DeviceRemoval {
 class VddSystem {
  public:
   virtual ~VddSystem() = default;
+  // Why no driver package may be taken from the folder, or the INF used (see trusted_source.h); empty when it may.
+  virtual std::string FolderVerdict(const std::string& folder) = 0;
+  virtual std::string FileVerdict(const std::string& file) = 0;
   // Regular files below the folder, recursively, in walk order, as full paths; links are neither listed nor
   // entered. Empty when the folder cannot be opened.
   virtual std::vector<std::string> ListFilesBelow(const std::string& folder) = 0;
@@ -43,8 +46,9 @@ class VddSystem {
 // The VDD INF below the folder (PickVddInf over the folder's files), or "" when there is no single one.
 std::string FindVddInf(VddSystem& system, const std::string& folder);
 
-// Makes sure a device with the hardware id exists and runs the package's DriverVer. Returns 0 when it does
-// (already or after pnputil), 1 otherwise.
+// Makes sure a device with the hardware id exists and runs the package's DriverVer. The folder is judged before it is
+// searched and the INF found before it is read: a verdict is ERROR "drivers: SECURITY: <path> is not admin-only
+// (<verdict>); not using it". Returns 0 when the device runs the package (already or after pnputil), 1 otherwise.
 int InstallVdd(VddSystem& system, const std::string& infFolder, const std::string& hardwareId);
 
 // Removes every device with the hardware id and deletes every published copy of the package. Always 0.

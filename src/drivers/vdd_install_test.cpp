@@ -37,8 +37,12 @@ class ScriptedVddSystem : public VddSystem {
   bool createSucceeds = true;
   std::set<std::string> published;
   std::deque<long> pnputilCodes;
+  std::map<std::string, std::string> verdicts;  // by folder or file; none: admin-only
+  Lines judged;
   Lines calls;
 
+  std::string FolderVerdict(const std::string& folder) override { return Verdict(folder); }
+  std::string FileVerdict(const std::string& file) override { return Verdict(file); }
   std::vector<std::string> ListFilesBelow(const std::string& folder) override {
     const auto found = files.find(folder);
     return found == files.end() ? std::vector<std::string>{} : found->second;
@@ -76,6 +80,11 @@ class ScriptedVddSystem : public VddSystem {
   }
 
  private:
+  std::string Verdict(const std::string& path) {
+    judged.push_back(path);
+    const auto found = verdicts.find(path);
+    return found == verdicts.end() ? "" : found->second;
+  }
   std::vector<size_t> listed_;
 };
 
@@ -104,6 +113,27 @@ TEST_F(VddInstallTest, NoSingleInfFailsWithoutTouchingTheMachine) {
   EXPECT_EQ(Install(), 1);
   EXPECT_EQ(Reports(), Lines{std::string("ERROR drivers: no single VDD INF under ") + kFolder});
   EXPECT_TRUE(system_.calls.empty());
+}
+
+TEST_F(VddInstallTest, TheFolderIsJudgedBeforeItIsSearchedAndTheInfBeforeItIsRead) {
+  EXPECT_EQ(Install(), 1);  // no device appears; only the order of the judgements matters here
+  EXPECT_EQ(system_.judged, (Lines{kFolder, kInf}));
+  kestrova::test::ReportLines::Lines().clear();
+  system_.calls.clear();
+
+  system_.verdicts[kInf] = "BUILTIN\\Users may create files in C:\\x";
+  EXPECT_EQ(Install(), 1);
+  EXPECT_EQ(Reports(), Lines{std::string("ERROR drivers: SECURITY: ") + kInf +
+                             " is not admin-only (BUILTIN\\Users may create files in C:\\x); not using it"});
+  EXPECT_TRUE(system_.calls.empty());
+
+  system_.verdicts[kFolder] = "C:\\: owner S-1-5-21-0-0-0-1000 is not SYSTEM, Administrators or TrustedInstaller";
+  system_.judged.clear();
+  kestrova::test::ReportLines::Lines().clear();
+  EXPECT_EQ(Install(), 1);
+  EXPECT_EQ(system_.judged, Lines{kFolder});
+  EXPECT_EQ(Reports().size(), 1u);
+  EXPECT_TRUE(Reports()[0].starts_with(std::string("ERROR drivers: SECURITY: ") + kFolder + " is not admin-only (C:\\: owner"));
 }
 
 TEST_F(VddInstallTest, AnUnopenableFolderHasNoInf) {

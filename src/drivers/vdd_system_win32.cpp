@@ -8,6 +8,7 @@
 #include "core/text.h"
 #include "drivers/commands.h"
 #include "drivers/pnputil.h"
+#include "drivers/trusted_source.h"
 #include "drivers/vdd_rules.h"
 #include "securefs/paths.h"
 
@@ -68,6 +69,14 @@ bool ReadWholeFile(const WideString& path, std::string* data) {
 }
 
 }  // namespace
+
+std::string Win32VddSystem::FolderVerdict(const std::string& folder) {
+  return TrustedSourceVerdict(Utf8ToWide(folder), false);
+}
+
+std::string Win32VddSystem::FileVerdict(const std::string& file) {
+  return TrustedSourceVerdict(Utf8ToWide(file), true);
+}
 
 std::vector<std::string> Win32VddSystem::ListFilesBelow(const std::string& folder) {
   std::vector<std::string> files;

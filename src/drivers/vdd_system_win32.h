@@ -16,6 +16,8 @@ namespace kestrova::drivers {
 
 class Win32VddSystem : public VddSystem {
  public:
+  std::string FolderVerdict(const std::string& folder) override;
+  std::string FileVerdict(const std::string& file) override;
   std::vector<std::string> ListFilesBelow(const std::string& folder) override;
   std::string ReadDriverVer(const std::string& inf) override;
   size_t ListDevices(const std::string& hardwareId) override;

@@ -25,16 +25,17 @@ inline constexpr wchar_t kPayloadToolName[] = L"KestrovaPayload.exe";
 
 TaskIdentity RecoveryTask();
 
-// Why the folder of the given script, where the KestrovaPayload.exe that the SYSTEM task runs must lie, cannot serve:
-// the verdict of CheckPathAndParents on it (every folder must exist and be admin-only); empty when it can.
-std::string PayloadToolFolderProblem(const WideString& script);
+// Why the KestrovaPayload.exe beside the given script, which the SYSTEM task runs, cannot serve: the verdict of
+// CheckTrustedFile on it (its folder and every folder above admin-only, no one else may create entries in its folder,
+// the file itself a regular file only administrators may write); empty when it can.
+std::string PayloadToolProblem(const WideString& script);
 
 // `script` is the --script value unchanged, `updates` the resolved updates folder. Unless policy disables the task
 // (then removed, unless the policy was read from the current user's hive; exit 0): reads the script (1 byte to
 // 1 MiB, exit 1 when it cannot), secures the updates folder (exit 4 when the maker's folder above it stays unsafe,
-// exit 1 for the folder itself or its logs folder), refuses a script whose folder is not admin-only (exit 1: the task
-// would run as SYSTEM a KestrovaPayload.exe that standard users could replace), writes it there as recover.ps1 with kAdminFileSddl and registers
-// the task to run it with the KestrovaPayload.exe beside the given script. Every failure after the script was read,
+// exit 1 for the folder itself or its logs folder), refuses when PayloadToolProblem names one (exit 1: the task
+// would run as SYSTEM a KestrovaPayload.exe that standard users could replace), writes the script there as
+// recover.ps1 with kAdminFileSddl and registers the task to run it with the KestrovaPayload.exe beside the given script. Every failure after the script was read,
 // except that of starting COM, removes an existing task. Logs each outcome with the "recovery: " prefix.
 int RegisterRecovery(const WideString& script, const WideString& updates, const PolicyLocation& policy);
 

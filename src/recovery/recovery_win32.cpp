@@ -37,6 +37,10 @@ bool SecureUpdatesAndLogs(const WideString& updates) {
   return securefs::SecureCreateFolder(updates) && securefs::SecureCreateFolder(updates + L"\\logs");
 }
 
+WideString PayloadToolPath(const WideString& script) {
+  return securefs::ParentFolderOf(script) + L"\\" + kPayloadToolName;
+}
+
 WideString SystemPowerShell() {
   wchar_t folder[kSystemFolderCapacity] = {};
   const UINT length = GetSystemDirectoryW(folder, kSystemFolderCapacity);
@@ -45,9 +49,10 @@ WideString SystemPowerShell() {
 
 }  // namespace
 
-std::string PayloadToolFolderProblem(const WideString& script) {
-  // The task hands this path to a script that runs as SYSTEM; whoever may replace the file there runs as SYSTEM too.
-  return securefs::CheckPathAndParents(securefs::ParentFolderOf(script), securefs::WalkMode::ExistingOnly);
+std::string PayloadToolProblem(const WideString& script) {
+  // The task hands this path to a script that runs as SYSTEM: whoever may replace the file, or plant a DLL or a
+  // folder beside it, runs as SYSTEM too.
+  return securefs::CheckTrustedFile(PayloadToolPath(script));
 }
 
 TaskIdentity RecoveryTask() { return {kRecoveryTaskFolder, kRecoveryTaskName}; }
@@ -86,9 +91,9 @@ int RegisterRecovery(const WideString& script, const WideString& updates, const 
     return 1;
   }
 
-  const std::string toolProblem = PayloadToolFolderProblem(script);
+  const std::string toolProblem = PayloadToolProblem(script);
   if (!toolProblem.empty()) {
-    LogError("recovery: SECURITY: the payload tool's folder is not admin-only (%s); removing the task",
+    LogError("recovery: SECURITY: the payload tool or its folder is not admin-only (%s); removing the task",
              toolProblem.c_str());
     UnregisterRecovery();
     return 1;
@@ -103,7 +108,7 @@ int RegisterRecovery(const WideString& script, const WideString& updates, const 
     return 1;
   }
 
-  const WideString tool = securefs::ParentFolderOf(script) + L"\\" + kPayloadToolName;
+  const WideString tool = PayloadToolPath(script);
   const WideString arguments = TaskArguments(copy, tool);
   if (arguments.empty()) {
     LogError("recovery: a path holds a quote; removing the task");

@@ -179,11 +179,11 @@ TEST_F(RecoveryCommandTest, UnsafeMakerFolderAboveTheDefaultUpdatesFolderIsExitF
   EXPECT_FALSE(TaskExists());
 }
 
-TEST_F(RecoveryCommandTest, ThePayloadToolsFolderMustBeAdminOnly) {
+TEST_F(RecoveryCommandTest, ThePayloadToolAndItsFolderMustBeAdminOnly) {
   // Under Wine no folder is admin-only: the verdict names the drive root above the script's folder.
-  const std::string problem = PayloadToolFolderProblem(scratch_ / L"recover.ps1");
+  const std::string problem = PayloadToolProblem(scratch_ / L"recover.ps1");
   EXPECT_EQ(problem.rfind("C:\\: owner ", 0), 0u) << problem;
-  EXPECT_NE(PayloadToolFolderProblem(scratch_ / L"missing\\recover.ps1"), "") << "a missing folder is not admin-only";
+  EXPECT_NE(PayloadToolProblem(scratch_ / L"missing\\recover.ps1"), "") << "a missing folder is not admin-only";
 }
 
 TEST_F(RecoveryCommandTest, UnregisterReportsOnlyWhatItFound) {

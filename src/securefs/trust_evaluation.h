@@ -24,13 +24,18 @@ std::string CheckPathAndParents(const WideString& path, WalkMode mode);
 // "<path as passed> is not a valid path" when it cannot be made absolute.
 std::string CheckFolder(const WideString& path);
 
-// CheckPathAndParents(path, ExistingOnly) for the folder in which the install folder is renamed, and besides it
+// For a folder whose names the tool must keep to itself (the one in which the install folder is renamed, one the tool
+// takes code or trust from): CheckPathAndParents(path, ExistingOnly), and besides it
 // whether anyone but SYSTEM, Administrators or TrustedInstaller may create entries in that folder itself ("<account>
 // may create folders in <path>" or "... may create files in <path>"), read through the handle the walk holds. The
 // two texts are joined by "; " when both are non-empty; either alone otherwise; empty when the folder is safe.
-std::string CheckSwapParent(const WideString& path);
+std::string CheckTrustedFolder(const WideString& path);
 
-// Only the create rule of CheckSwapParent, on that one folder: "<account> may create folders in <canonical folder>"
+// For a file the tool runs, or whose content it trusts: CheckTrustedFolder on its folder, then the file itself opened
+// as itself, a regular file that only SYSTEM, Administrators or TrustedInstaller may write, re-secure or delete.
+std::string CheckTrustedFile(const WideString& path);
+
+// Only the create rule of CheckTrustedFolder, on that one folder: "<account> may create folders in <canonical folder>"
 // (or "files"), empty when only trusted principals may create entries or when the folder cannot be opened as a
 // directory or its security read.
 std::string CreateRightsText(const WideString& folder);

@@ -14,9 +14,14 @@ std::string CheckFolder(const WideString& path) {
   return CheckFolderWith(reader, path);
 }
 
-std::string CheckSwapParent(const WideString& path) {
+std::string CheckTrustedFolder(const WideString& path) {
   const Win32TrustReader reader;
-  return CheckSwapParentWith(reader, path);
+  return CheckTrustedFolderWith(reader, path);
+}
+
+std::string CheckTrustedFile(const WideString& path) {
+  const Win32TrustReader reader;
+  return CheckTrustedFileWith(reader, path);
 }
 
 std::string CreateRightsText(const WideString& folder) {

@@ -257,12 +257,12 @@ TEST(Win32TrustReaderTest, NamesAccountsWithAndWithoutADomain) {
   EXPECT_EQ(reader.AccountName("not a SID"), "");
 }
 
-TEST(CheckSwapParentTest, NamesTheCreateRightBesideTheOwnerUnderWine) {
+TEST(CheckTrustedFolderTest, NamesTheCreateRightBesideTheOwnerUnderWine) {
   // Under Wine the Wine user holds full control of C:\ and so may create folders there.
   const std::string wineUser = Win32TrustReader().AccountName("S-1-5-21-0-0-0-1000");
   ASSERT_NE(wineUser, "");
   EXPECT_EQ(CreateRightsText(L"C:\\"), wineUser + " may create folders in C:\\");
-  EXPECT_EQ(CheckSwapParent(L"C:\\"), "C:\\" + kWineOwnerVerdict + "; " + wineUser + " may create folders in C:\\");
+  EXPECT_EQ(CheckTrustedFolder(L"C:\\"), "C:\\" + kWineOwnerVerdict + "; " + wineUser + " may create folders in C:\\");
 }
 
 }  // namespace

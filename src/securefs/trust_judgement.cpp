@@ -43,7 +43,9 @@ std::string RightsText(uint32_t rights) {
   } kNames[] = {{kRightDelete, "DELETE"},
                 {kRightWriteDac, "WRITE_DAC"},
                 {kRightWriteOwner, "WRITE_OWNER"},
-                {kRightFileDeleteChild, "FILE_DELETE_CHILD"}};
+                {kRightFileDeleteChild, "FILE_DELETE_CHILD"},
+                {kRightFileWriteData, "FILE_WRITE_DATA"},
+                {kRightFileAppendData, "FILE_APPEND_DATA"}};
   std::string text;
   for (const auto& entry : kNames) {
     if (!(rights & entry.bit)) continue;
@@ -53,15 +55,14 @@ std::string RightsText(uint32_t rights) {
   return text;
 }
 
-std::string JudgeSnapshot(const SecuritySnapshot& snapshot, bool deleteCounts) {
+namespace {
+
+std::string JudgeGuarding(const SecuritySnapshot& snapshot, uint32_t guarded) {
   if (!IsTrustedPrincipal(snapshot.owner)) {
     return "owner " + (snapshot.owner.empty() ? std::string("unknown") : snapshot.owner) +
            " is not SYSTEM, Administrators or TrustedInstaller";
   }
   if (snapshot.noDacl) return "no DACL: everyone has full control";
-  // A drive root's DELETE is left to others on purpose: the root of a volume cannot be deleted or renamed, and
-  // Windows itself grants it to Authenticated Users on system drives.
-  const uint32_t guarded = deleteCounts ? kGuardedRights : (kGuardedRights & ~kRightDelete);
   for (const AceRecord& ace : snapshot.aces) {
     if (ace.aceFlags & kAceInheritOnly) continue;
     if (IsDenyType(ace.aceType)) continue;
@@ -77,6 +78,16 @@ std::string JudgeSnapshot(const SecuritySnapshot& snapshot, bool deleteCounts) {
   }
   return {};
 }
+
+}  // namespace
+
+std::string JudgeSnapshot(const SecuritySnapshot& snapshot, bool deleteCounts) {
+  // A drive root's DELETE is left to others on purpose: the root of a volume cannot be deleted or renamed, and
+  // Windows itself grants it to Authenticated Users on system drives.
+  return JudgeGuarding(snapshot, deleteCounts ? kGuardedRights : (kGuardedRights & ~kRightDelete));
+}
+
+std::string JudgeFileSnapshot(const SecuritySnapshot& snapshot) { return JudgeGuarding(snapshot, kGuardedFileRights); }
 
 SecuritySnapshot ChildSnapshot(const SecuritySnapshot& parent) {
   SecuritySnapshot child;

@@ -55,6 +55,10 @@ inline constexpr uint32_t kRightWriteDac = 0x00040000;
 inline constexpr uint32_t kRightWriteOwner = 0x00080000;
 inline constexpr uint32_t kRightFileDeleteChild = 0x00000040;
 inline constexpr uint32_t kGuardedRights = 0x000D0040;
+// For a file the tool runs or trusts, writing its content is guarded as well.
+inline constexpr uint32_t kRightFileWriteData = 0x00000002;
+inline constexpr uint32_t kRightFileAppendData = 0x00000004;
+inline constexpr uint32_t kGuardedFileRights = kGuardedRights | kRightFileWriteData | kRightFileAppendData;
 
 inline constexpr std::string_view kSidLocalSystem = "S-1-5-18";
 inline constexpr std::string_view kSidAdministrators = "S-1-5-32-544";
@@ -75,7 +79,8 @@ bool IsPlaceholderPrincipal(std::string_view sid);
 uint32_t EffectiveFileRights(uint32_t accessMask);
 
 // The names of the guarded rights set in `rights`, joined by "+", in the order DELETE, WRITE_DAC, WRITE_OWNER,
-// FILE_DELETE_CHILD; other bits are ignored, so no guarded right gives the empty text.
+// FILE_DELETE_CHILD, FILE_WRITE_DATA, FILE_APPEND_DATA; other bits are ignored, so no guarded right gives the empty
+// text.
 std::string RightsText(uint32_t rights);
 
 // Empty when the snapshot is admin-only, otherwise the reason, decided by the first rule that fails: an untrusted
@@ -85,6 +90,10 @@ std::string RightsText(uint32_t rights);
 // for another principal whose rights share guarded bits ("<sid> holds <RightsText>", "an unread SID" for an empty
 // one). Inherit-only and deny entries are skipped. With deleteCounts false (a drive root) DELETE is not guarded.
 std::string JudgeSnapshot(const SecuritySnapshot& snapshot, bool deleteCounts);
+
+// JudgeSnapshot for a file whose content the tool runs or trusts: the same rules, with FILE_WRITE_DATA and
+// FILE_APPEND_DATA guarded besides (kGuardedFileRights) and DELETE always counted.
+std::string JudgeFileSnapshot(const SecuritySnapshot& snapshot);
 
 // The security a folder would get if an administrator created it inside `parent`: owner Administrators, a DACL of
 // the parent's container-inheritable entries in order, each with its flags cleared and with CREATOR OWNER and

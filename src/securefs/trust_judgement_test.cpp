@@ -118,6 +118,28 @@ TEST(JudgeSnapshotTest, AddingFilesAndSubfoldersIsNotGuarded) {
   EXPECT_EQ(JudgeSnapshot(snapshot, true), "");
 }
 
+TEST(JudgeFileSnapshotTest, WritingTheContentCountsOnAFileAndItsNeighbourBitsDoNot) {
+  const struct {
+    uint32_t mask;
+    const char* verdict;
+  } cases[] = {{0x00000001, ""},  // read data
+               {0x00000002, "S-1-5-32-545 holds FILE_WRITE_DATA"},
+               {0x00000004, "S-1-5-32-545 holds FILE_APPEND_DATA"},
+               {0x00000008, ""},  // read extended attributes
+               {0x00000100, ""},  // write attributes
+               {0x00010000, "S-1-5-32-545 holds DELETE"},
+               {0x40000000, "S-1-5-32-545 holds FILE_WRITE_DATA+FILE_APPEND_DATA"},  // generic write
+               {kReadExecute, ""}};
+  for (const auto& c : cases) {
+    SecuritySnapshot snapshot = ProgramFilesLike();
+    snapshot.aces.push_back(Allow(kUsers, c.mask));
+    EXPECT_EQ(JudgeFileSnapshot(snapshot), c.verdict) << std::hex << c.mask;
+  }
+  SecuritySnapshot stranger = ProgramFilesLike();
+  stranger.owner = kWineUser;
+  EXPECT_EQ(JudgeFileSnapshot(stranger), "owner " + kWineUser + " is not SYSTEM, Administrators or TrustedInstaller");
+}
+
 TEST(JudgeSnapshotTest, DenyEntriesNeverWidenOrNarrowAnything) {
   for (const uint8_t type : {kAceAccessDenied, kAceAccessDeniedObject, kAceAccessDeniedCallback,
                              kAceAccessDeniedCallbackObject}) {
@@ -231,7 +253,8 @@ TEST(RightsTextTest, JoinsOnlyGuardedRights) {
   EXPECT_EQ(RightsText(0x00120089), "");
   EXPECT_EQ(RightsText(0x000D0040), "DELETE+WRITE_DAC+WRITE_OWNER+FILE_DELETE_CHILD");
   EXPECT_EQ(RightsText(0x00080040), "WRITE_OWNER+FILE_DELETE_CHILD");
-  EXPECT_EQ(RightsText(0xFFFFFFFF), "DELETE+WRITE_DAC+WRITE_OWNER+FILE_DELETE_CHILD");
+  EXPECT_EQ(RightsText(0xFFFFFFF9), "DELETE+WRITE_DAC+WRITE_OWNER+FILE_DELETE_CHILD");
+  EXPECT_EQ(RightsText(0xFFFFFFFF), "DELETE+WRITE_DAC+WRITE_OWNER+FILE_DELETE_CHILD+FILE_WRITE_DATA+FILE_APPEND_DATA");
 }
 
 TEST(ChildSnapshotTest, CarriesContainerInheritableEntriesAsEffective) {

@@ -114,7 +114,7 @@ std::string CheckPathAndParentsWith(const ITrustReader& reader, const WideString
   return {};
 }
 
-std::string CheckSwapParentWith(const ITrustReader& reader, const WideString& path) {
+std::string CheckTrustedFolderWith(const ITrustReader& reader, const WideString& path) {
   const OpenedChain chain = OpenChain(reader, path, WalkMode::ExistingOnly);
   if (!chain.failure.empty()) return chain.failure;
   const size_t last = chain.kept.size() - 1;
@@ -131,6 +131,32 @@ std::string CheckSwapParentWith(const ITrustReader& reader, const WideString& pa
   const bool lastRead = judged >= last ? read : chain.kept[last]->ReadSecurity(snapshot).empty();
   if (!lastRead) return verdict;
   return JoinVerdicts(verdict, JudgeCreateRights(snapshot, WideToUtf8(chain.prefixes[last]), NamerOf(reader)));
+}
+
+std::string CheckTrustedFileWith(const ITrustReader& reader, const WideString& path) {
+  const WideString canonical = HasEmbeddedNul(path) ? WideString() : reader.CanonicalPath(path);
+  if (!IsDriveAbsolute(canonical)) return WideToUtf8(path) + " is not an absolute path on a drive letter";
+  const std::vector<WideString> prefixes = PathPrefixes(canonical);
+  const std::string name = WideToUtf8(canonical);
+  if (prefixes.size() < 2) return name + " is not a file";
+  // The folder first: once no one but administrators may change it or create in it, the file's name can only
+  // change hands through them, so the file opened next is the one its folder holds.
+  const std::string folderVerdict = CheckTrustedFolderWith(reader, prefixes[prefixes.size() - 2]);
+  if (!folderVerdict.empty()) return folderVerdict;
+  uint32_t error = 0;
+  const std::unique_ptr<IOpenedEntry> entry = reader.Open(OpenFormOf(canonical), error);
+  if (!entry) return CannotOpen(canonical, error);
+  const EntryAttributes attributes = entry->ReadAttributes();
+  if (!attributes.readable || (attributes.attributes & kFileAttributeReparsePoint)) {
+    return name + " " + AttributeVerdict(attributes);
+  }
+  if (attributes.attributes & kFileAttributeDirectory) return name + " is a directory";
+  SecuritySnapshot snapshot;
+  const std::string readFailure = entry->ReadSecurity(snapshot);
+  if (!readFailure.empty()) return name + ": " + readFailure;
+  const std::string judgement = JudgeFileSnapshot(snapshot);
+  if (!judgement.empty()) return name + ": " + judgement;
+  return {};
 }
 
 std::string CreateRightsTextWith(const ITrustReader& reader, const WideString& folder) {

@@ -69,11 +69,16 @@ std::string AttributeVerdict(const EntryAttributes& attributes);
 // security is read, and every entry that passed stays open until the verdict is made.
 std::string CheckPathAndParentsWith(const ITrustReader& reader, const WideString& path, WalkMode mode);
 
-// The verdict for the folder beside which an update renames the install folder: CheckPathAndParentsWith(path,
-// ExistingOnly), and besides it JudgeCreateRights on `path` itself (the folders above are not judged for it), read
+// The verdict for a folder whose names the tool must keep to itself: the folder beside which an update renames the
+// install folder, or one the tool takes code or trust from. CheckPathAndParentsWith(path, ExistingOnly), and besides it JudgeCreateRights on `path` itself (the folders above are not judged for it), read
 // from the entry the walk holds and never opened or read twice. Both texts are joined by "; " when both are
 // non-empty; a walk that fails before any security is read, or whose read of `path` fails, gives its verdict alone.
-std::string CheckSwapParentWith(const ITrustReader& reader, const WideString& path);
+std::string CheckTrustedFolderWith(const ITrustReader& reader, const WideString& path);
+
+// The verdict for a file the tool runs or whose content it trusts: CheckTrustedFolderWith on the folder that holds
+// it, then the file opened as itself, which must be neither a directory ("<file> is a directory") nor a reparse
+// point, with JudgeFileSnapshot on its owner and DACL. "<path> is not a file" for a drive root.
+std::string CheckTrustedFileWith(const ITrustReader& reader, const WideString& path);
 
 // JudgeCreateRights on that one folder, opened as itself; empty when it cannot be made absolute, opened, is not a
 // plain directory or its security cannot be read (judging those is the walk's task).

@@ -362,12 +362,12 @@ TEST(CheckFolderTest, ASharePathIsOpenedInItsUncForm) {
 
 const std::string kWineOwnerText = "owner S-1-5-21-0-0-0-1000 is not SYSTEM, Administrators or TrustedInstaller";
 
-TEST(CheckSwapParentTest, JoinsTheWalkVerdictAndTheParentsCreateRightReadOnce) {
+TEST(CheckTrustedFolderTest, JoinsTheWalkVerdictAndTheParentsCreateRightReadOnce) {
   ScriptedTrustReader reader = SafeChain();
   reader.entries[L"C:\\"] = OwnedBy("S-1-5-21-0-0-0-1000");
   reader.entries[L"C:\\a\\b"].snapshot.aces.push_back(Allow("S-1-5-21-1-2-3-1001", 0x4));
   reader.accountNames["S-1-5-21-1-2-3-1001"] = "HOST\\alice";
-  EXPECT_EQ(CheckSwapParentWith(reader, L"C:\\a\\b"),
+  EXPECT_EQ(CheckTrustedFolderWith(reader, L"C:\\a\\b"),
             "C:\\: " + kWineOwnerText + "; HOST\\alice may create folders in C:\\a\\b");
   // The folder between is never read; the parent once, through the handle held since the chain was opened.
   EXPECT_EQ(reader.EventsOf("open").size(), 3u);
@@ -376,38 +376,63 @@ TEST(CheckSwapParentTest, JoinsTheWalkVerdictAndTheParentsCreateRightReadOnce) {
   EXPECT_EQ(reader.liveEntries, 0);
 }
 
-TEST(CheckSwapParentTest, EachTextStandsAloneAndOnlyTheParentCountsForCreating) {
+TEST(CheckTrustedFolderTest, EachTextStandsAloneAndOnlyTheParentCountsForCreating) {
   ScriptedTrustReader reader = SafeChain();
   reader.entries[L"C:\\"].snapshot.aces.push_back(Allow("S-1-5-11", 0x4));
-  EXPECT_EQ(CheckSwapParentWith(reader, L"C:\\a\\b"), "");
-  EXPECT_EQ(CheckSwapParentWith(reader, L"C:\\"), "NT AUTHORITY\\Authenticated Users may create folders in C:\\");
+  EXPECT_EQ(CheckTrustedFolderWith(reader, L"C:\\a\\b"), "");
+  EXPECT_EQ(CheckTrustedFolderWith(reader, L"C:\\"), "NT AUTHORITY\\Authenticated Users may create folders in C:\\");
 
   reader.entries[L"C:\\a\\b"].snapshot.aces.push_back(Allow("S-1-5-11", 0x2));
   reader.events.clear();
-  EXPECT_EQ(CheckSwapParentWith(reader, L"C:\\a\\b"), "NT AUTHORITY\\Authenticated Users may create files in C:\\a\\b");
+  EXPECT_EQ(CheckTrustedFolderWith(reader, L"C:\\a\\b"), "NT AUTHORITY\\Authenticated Users may create files in C:\\a\\b");
   EXPECT_EQ(reader.EventsOf("security"), (std::vector<std::string>{"C:\\", "C:\\a", "C:\\a\\b"}));
 
   reader.entries[L"C:\\a\\b"].snapshot.owner = "S-1-5-21-0-0-0-1000";
-  EXPECT_EQ(CheckSwapParentWith(reader, L"C:\\a\\b"),
+  EXPECT_EQ(CheckTrustedFolderWith(reader, L"C:\\a\\b"),
             "C:\\a\\b: " + kWineOwnerText + "; NT AUTHORITY\\Authenticated Users may create files in C:\\a\\b");
   EXPECT_EQ(reader.EventsOf("security").size(), 6u);
 }
 
-TEST(CheckSwapParentTest, AWalkThatCannotReadTheParentGivesItsVerdictAlone) {
+TEST(CheckTrustedFolderTest, AWalkThatCannotReadTheParentGivesItsVerdictAlone) {
   ScriptedTrustReader reader = SafeChain();
   reader.entries[L"C:\\a\\b"].snapshot.aces.push_back(Allow("S-1-5-32-545", 0x6));
   reader.entries[L"C:\\a\\b"].attributes.attributes |= kFileAttributeReparsePoint;
-  EXPECT_EQ(CheckSwapParentWith(reader, L"C:\\a\\b"), "C:\\a\\b is a reparse point (tag 0x00000000)");
+  EXPECT_EQ(CheckTrustedFolderWith(reader, L"C:\\a\\b"), "C:\\a\\b is a reparse point (tag 0x00000000)");
   EXPECT_TRUE(reader.EventsOf("security").empty());
 
   reader.entries[L"C:\\a\\b"].attributes.attributes = kFileAttributeDirectory;
   reader.entries[L"C:\\a\\b"].securityFailure = "security unreadable (5)";
-  EXPECT_EQ(CheckSwapParentWith(reader, L"C:\\a\\b"), "C:\\a\\b: security unreadable (5)");
+  EXPECT_EQ(CheckTrustedFolderWith(reader, L"C:\\a\\b"), "C:\\a\\b: security unreadable (5)");
   reader.entries[L"C:\\"] = OwnedBy("S-1-5-21-0-0-0-1000");
-  EXPECT_EQ(CheckSwapParentWith(reader, L"C:\\a\\b"), "C:\\: " + kWineOwnerText);
+  EXPECT_EQ(CheckTrustedFolderWith(reader, L"C:\\a\\b"), "C:\\: " + kWineOwnerText);
 
   reader.entries.erase(L"C:\\a\\b");
-  EXPECT_EQ(CheckSwapParentWith(reader, L"C:\\a\\b"), "C:\\a\\b: cannot open (2)");
+  EXPECT_EQ(CheckTrustedFolderWith(reader, L"C:\\a\\b"), "C:\\a\\b: cannot open (2)");
+}
+
+TEST(CheckTrustedFileTest, TheFoldersVerdictComesFirstThenTheFileAsItself) {
+  ScriptedTrustReader reader = SafeChain();
+  reader.entries[L"C:\\a\\b\\tool.exe"] = AdminOnly();
+  reader.entries[L"C:\\a\\b\\tool.exe"].attributes.attributes = 0x20;  // archive
+  EXPECT_EQ(CheckTrustedFileWith(reader, L"C:\\a\\b\\tool.exe"), "");
+
+  reader.entries[L"C:\\a\\b\\tool.exe"].snapshot.aces.push_back(Allow("S-1-5-32-545", 0x2));
+  EXPECT_EQ(CheckTrustedFileWith(reader, L"C:\\a\\b\\tool.exe"),
+            "C:\\a\\b\\tool.exe: S-1-5-32-545 holds FILE_WRITE_DATA");
+  reader.entries[L"C:\\a\\b"].snapshot.aces.push_back(Allow("S-1-5-32-545", 0x2));
+  EXPECT_EQ(CheckTrustedFileWith(reader, L"C:\\a\\b\\tool.exe"), "BUILTIN\\Users may create files in C:\\a\\b");
+
+  reader.entries[L"C:\\a\\b"] = AdminOnly();
+  reader.entries[L"C:\\a\\b\\tool.exe"] = AdminOnly();
+  EXPECT_EQ(CheckTrustedFileWith(reader, L"C:\\a\\b\\tool.exe"), "C:\\a\\b\\tool.exe is a directory");
+  reader.entries[L"C:\\a\\b\\tool.exe"].attributes.attributes = kFileAttributeReparsePoint;
+  reader.entries[L"C:\\a\\b\\tool.exe"].attributes.reparseTag = kTagSymlink;
+  EXPECT_EQ(CheckTrustedFileWith(reader, L"C:\\a\\b\\tool.exe"),
+            "C:\\a\\b\\tool.exe is a reparse point (tag 0xA000000C)");
+  reader.entries.erase(L"C:\\a\\b\\tool.exe");
+  EXPECT_EQ(CheckTrustedFileWith(reader, L"C:\\a\\b\\tool.exe"), "C:\\a\\b\\tool.exe: cannot open (2)");
+  EXPECT_EQ(CheckTrustedFileWith(reader, L"C:\\"), "C:\\ is not a file");
+  EXPECT_EQ(reader.liveEntries, 0);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 """install-vdd, remove-vdd, install-npu and install-cert against the prefix's SetupAPI and certificate stores,
-with FakeTool standing in for pnputil."""
+with FakeTool standing in for pnputil. The commands run unelevated: elevated, they refuse every source under Wine,
+where no folder is admin-only (the last tests show that)."""
 import os
 import re
 import shutil
@@ -51,8 +52,8 @@ def write_inf(folder, relative, version="1.0.5"):
     return path
 
 
-def run_logged(tool, scratch, *args):
-    return tool(*args, "--log", scratch.win_path("run.log"))
+def run_logged(tool, scratch, *args, unelevated=True):
+    return tool(*args, "--log", scratch.win_path("run.log"), unelevated=unelevated)
 
 
 # install-cert
@@ -328,3 +329,29 @@ def test_install_vdd_from_a_non_ascii_folder_directly_under_the_drive_root(tool,
     inf = f"C:\\{name}\\\u663e\u793a\\CorvellaVirtualDisplay.inf"
     assert pnputil.calls() == [pnputil.program() + f'/add-driver "{inf}" /install']
     assert driver_messages(run)[-1] == "drivers: VDD 2.0 installed (pnputil 0)"
+
+
+# Elevated, every source is judged first; under Wine the verdict names the drive root's owner.
+NOT_ADMIN_ONLY = re.compile(r"drivers: SECURITY: (.+) is not admin-only \(C:\\: owner S-1-5-21-\S+ is not SYSTEM, "
+                            r"Administrators or TrustedInstaller; [^;()]+ may create folders in ([^;()]+)\); "
+                            r"not using it")
+
+
+def test_elevated_installs_refuse_sources_that_are_not_admin_only(tool, scratch, pnputil, hwid):
+    write_inf(scratch.host, "CorvellaVirtualDisplay.inf")
+    (scratch.host / "npu.inf").write_text("[Version]\r\n")
+    make_certificate(scratch, "c.cer")
+    runs = {
+        scratch.win_path(): ("install-vdd", "--inf-dir", scratch.win_path(), "--hwid", hwid),
+        scratch.win_path("c.cer"): ("install-cert", "--cer", scratch.win_path("c.cer")),
+    }
+    if cpu_vendor() == "GenuineIntel":
+        runs[scratch.win_path("npu.inf")] = ("install-npu", "--inf", scratch.win_path("npu.inf"))
+    for path, args in runs.items():
+        run = run_logged(tool, scratch, *args, unelevated=False)
+        assert run.code == 1, (args, run.stdout)
+        messages = driver_messages(run)
+        assert len(messages) == 1, messages
+        refusal = NOT_ADMIN_ONLY.fullmatch(messages[0])
+        assert refusal and refusal.group(1) == path and refusal.group(2) == scratch.win_path(), messages
+    assert pnputil.calls() == []
