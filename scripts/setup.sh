@@ -2,7 +2,7 @@
 # Installs what building and testing need on a Debian 12 machine; quiet and quick when everything is there.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ mingw-w64 g++-mingw-w64-x86-64-posix wine wine64 libwine msitools gcab libwim-dev
+packages=(cmake ninja-build g++ mingw-w64 g++-mingw-w64-x86-64-posix wine wine64 libwine msitools wixl gcab libwim-dev
           wimtools googletest libgtest-dev libgmock-dev libbenchmark-dev python3-pytest clang libclang-rt-14-dev openssl)
 missing=()
 for p in "${packages[@]}"; do

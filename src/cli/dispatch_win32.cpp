@@ -43,11 +43,12 @@ int Uninstall(const Options& options) {
   return machine::Uninstall(state, appdir, ResolveUpdatesFolder(options, securefs::DefaultUpdatesFolder()));
 }
 
-// The archive options as given: --from-file, or --db and --row.
+// The archive options as given: --from-file, or --db and --row, and the digest that pins the archive.
 payload::ArchiveLocation ArchiveLocationOf(const Options& options) {
-  return {options.HasOption("--from-file"), options.GetOptionWide("--from-file"),
-          options.HasOption("--db"),        options.GetOptionWide("--db"),
-          options.HasOption("--row"),       options.GetOptionWide("--row")};
+  return {options.HasOption("--from-file"),      options.GetOptionWide("--from-file"),
+          options.HasOption("--db"),             options.GetOptionWide("--db"),
+          options.HasOption("--row"),            options.GetOptionWide("--row"),
+          options.HasOption("--archive-sha256"), options.GetOption("--archive-sha256")};
 }
 
 // The archive named by --from-file, or by --db and --row; logs "<command>: <reason>" when it cannot be opened.

@@ -19,11 +19,19 @@ struct ArchiveLocation {
   WideString db;
   bool hasRow = false;
   WideString row;
+  bool hasDigest = false;  // --archive-sha256
+  std::string digest;
 };
 
 // The archive's source: OpenFileSource(fromFile) when --from-file is present, whatever else is given (the package
 // is then not touched); else OpenMsiRowSource(db, row) when both are present; else null with
 // "give --db and --row, or --from-file". On failure *error holds the opener's text and nothing stays open.
+// With a digest, the file the archive lies in (the package, or the --from-file file) is held open without sharing
+// write or delete for the source's whole life, the archive is hashed once through and checked by
+// CheckPinnedArchive, and the source handed back starts over at its first byte. Further failures:
+//   "--archive-sha256 '<text>' is not a SHA-256 digest (64 hexadecimal digits)",
+//   "<file> is open for writing by another process; not reading an archive that could change",
+//   "could not open <file>: <code>", and those of CheckPinnedArchive.
 std::unique_ptr<ByteSource> OpenArchiveSource(const ArchiveLocation& location, std::string* error);
 
 // Opens `package` read-only (the path passed to the installer service unchanged, not in long-path form) and the

@@ -15,6 +15,9 @@ class ByteSource {
   // fewer than `length` bytes only at the end of its data (then possibly 0); that is not a failure. Returns
   // false only when the underlying read fails.
   virtual bool Read(void* buffer, size_t length, size_t* bytesGot) = 0;
+
+  // Starts the source over from its first byte, with the same underlying file or record; false when it cannot.
+  virtual bool Rewind() { return false; }
 };
 
 class ByteSink {

@@ -26,6 +26,11 @@ class FileSource final : public ByteSource {
     return true;
   }
 
+  bool Rewind() override {
+    LARGE_INTEGER start{};
+    return SetFilePointerEx(file_.get(), start, nullptr, FILE_BEGIN) != 0;
+  }
+
  private:
   FileHandle file_;
 };

@@ -41,11 +41,18 @@ class MemorySource final : public ByteSource {
     return true;
   }
 
+  bool Rewind() override {
+    position_ = 0;
+    return rewindable_;
+  }
+  void RefuseRewind() { rewindable_ = false; }
+
  private:
   const uint8_t* data_;
   size_t length_;
   size_t position_ = 0;
   size_t failAt_ = std::numeric_limits<size_t>::max();
+  bool rewindable_ = true;
 };
 
 // Collects everything written. A Write that would take the total past `failAt` bytes fails and keeps nothing.

@@ -30,19 +30,21 @@ class MsiRowSource final : public ByteSource {
       *error = "MsiDatabaseOpenView failed: " + std::to_string(result);
       return false;
     }
-    {
-      // The parameter record is needed only for the execution; the fetched row does not refer to it.
-      MsiHandle parameters(MsiCreateRecord(1));
-      MsiRecordSetStringW(parameters.get(), 1, row.c_str());
-      result = MsiViewExecute(view_.get(), parameters.get());
-    }
-    if (result == ERROR_SUCCESS) result = MsiViewFetch(view_.get(), record_.put());
+    row_ = row;
+    result = FetchRow();
     if (result != ERROR_SUCCESS) {
       *error = "Binary row '" + WideToUtf8(row) + "' not found in " + WideToUtf8(package) + ": " +
                std::to_string(result);
       return false;
     }
     return true;
+  }
+
+  // The row is fetched anew from the database opened once, so a second pass reads the very file the first one did.
+  bool Rewind() override {
+    record_.reset();
+    MsiViewClose(view_.get());
+    return FetchRow() == ERROR_SUCCESS;
   }
 
   bool Read(void* buffer, size_t length, size_t* bytesGot) override {
@@ -60,6 +62,19 @@ class MsiRowSource final : public ByteSource {
   }
 
  private:
+  UINT FetchRow() {
+    UINT result = ERROR_SUCCESS;
+    {
+      // The parameter record is needed only for the execution; the fetched row does not refer to it.
+      MsiHandle parameters(MsiCreateRecord(1));
+      MsiRecordSetStringW(parameters.get(), 1, row_.c_str());
+      result = MsiViewExecute(view_.get(), parameters.get());
+    }
+    if (result == ERROR_SUCCESS) result = MsiViewFetch(view_.get(), record_.put());
+    return result;
+  }
+
+  WideString row_;
   MsiHandle database_;
   MsiHandle view_;
   MsiHandle record_;
