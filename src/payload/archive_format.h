@@ -16,11 +16,17 @@ namespace kestrova::payload {
 
 inline constexpr char kArchiveMagic[4] = {'K', 'V', 'P', '1'};
 inline constexpr uint32_t kArchiveVersion = 1;
+// A delta update: the same container, with a base record after the header and records that take their content
+// from files of an installed version (delta_archive.h). Readers of version 1 refuse it by its number.
+inline constexpr uint32_t kArchiveVersionDelta = 2;
 inline constexpr size_t kFileHeaderLength = 8;
 inline constexpr size_t kEndRecordLength = 9;
 
 inline constexpr uint8_t kTagEnd = 0;
 inline constexpr uint8_t kTagFile = 1;
+inline constexpr uint8_t kTagBase = 2;       // delta only: the base record
+inline constexpr uint8_t kTagReference = 3;  // delta only: a file equal to a base file
+inline constexpr uint8_t kTagPatch = 4;      // delta only: a file made by a patch against a base file
 
 inline constexpr size_t kMaxPathLength = 1024;
 // tag, pathLength, size and sha256 around the path bytes.

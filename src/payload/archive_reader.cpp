@@ -57,8 +57,42 @@ bool Reader::ReadHeader(std::string* error) {
   const bool complete = ReadExactly(field, 4, &got);
   std::memset(field + got, 0, sizeof field - got);
   const uint32_t version = static_cast<uint32_t>(LoadLittleEndian(field, 4));
+  if (complete && version == kArchiveVersionDelta) {
+    if (!acceptDelta_) {
+      return Fail(error, "a delta update, which needs the installed version it was made from: stage applies it");
+    }
+    isDelta_ = true;
+    return ReadBaseRecord(error);
+  }
   if (!complete || version != kArchiveVersion) {
     return Fail(error, "unsupported payload format version " + std::to_string(version));
+  }
+  return true;
+}
+
+bool Reader::ReadBaseRecord(std::string* error) {
+  uint8_t fixed[1 + 32 + 4];
+  size_t got = 0;
+  if (!ReadExactly(fixed, sizeof fixed, &got)) return Fail(error, "archive truncated in the base record");
+  const uint32_t count = static_cast<uint32_t>(LoadLittleEndian(fixed + 33, 4));
+  if (fixed[0] != kTagBase || count > kMaxBaseFiles) return Fail(error, "corrupt base record");
+  std::memcpy(baseId_.data(), fixed + 1, 32);
+  for (uint32_t i = 0; i < count; ++i) {
+    uint8_t lengthField[2] = {};
+    if (!ReadExactly(lengthField, 2, &got)) return Fail(error, "archive truncated in the base record");
+    const size_t pathLength = static_cast<size_t>(LoadLittleEndian(lengthField, 2));
+    if (pathLength < 1 || pathLength > kMaxPathLength) return Fail(error, "corrupt base record");
+    char path[kMaxPathLength];
+    uint8_t sizeAndDigest[8 + 32];
+    if (!ReadExactly(path, pathLength, &got) || !ReadExactly(sizeAndDigest, sizeof sizeAndDigest, &got)) {
+      return Fail(error, "archive truncated in the base record");
+    }
+    BaseFile file;
+    file.path.assign(path, pathLength);
+    file.size = LoadLittleEndian(sizeAndDigest, 8);
+    std::memcpy(file.sha256.data(), sizeAndDigest + 8, 32);
+    if (!IsSafeRelativePath(file.path)) return Fail(error, "unsafe path " + QuotedPath(file.path));
+    baseFiles_.push_back(std::move(file));
   }
   return true;
 }
@@ -82,7 +116,8 @@ RecordOutcome Reader::NextRecord(Entry* entry, std::string* error) {
     if (source_.Read(&extra, 1, &extraGot) && extraGot == 0) return RecordOutcome::kEnd;
     return FailRecord(error, "trailing bytes after the end record");
   }
-  if (tag != kTagFile) return FailRecord(error, "corrupt record header");
+  const bool deltaTag = isDelta_ && (tag == kTagReference || tag == kTagPatch);
+  if (tag != kTagFile && !deltaTag) return FailRecord(error, "corrupt record header");
 
   uint8_t lengthField[2] = {};
   if (!ReadExactly(lengthField, 2, &got)) return FailRecord(error, "corrupt record header");
@@ -101,50 +136,68 @@ RecordOutcome Reader::NextRecord(Entry* entry, std::string* error) {
 
   if (!IsSafeRelativePath(entry->path)) return FailRecord(error, "unsafe path " + QuotedPath(entry->path));
   ++entriesRead_;
-  return RecordOutcome::kEntry;
+  if (!deltaTag) return RecordOutcome::kEntry;
+
+  uint8_t extra[kBaseIndexLength + kPatchLengthLength] = {};
+  const size_t extraLength = tag == kTagPatch ? sizeof extra : kBaseIndexLength;
+  if (!ReadExactly(extra, extraLength, &got)) return FailRecord(error, "archive truncated in a record header");
+  delta_.baseIndex = static_cast<uint32_t>(LoadLittleEndian(extra, kBaseIndexLength));
+  delta_.patchLength = tag == kTagPatch ? LoadLittleEndian(extra + kBaseIndexLength, kPatchLengthLength) : 0;
+  if (delta_.baseIndex >= baseFiles_.size()) return FailRecord(error, "corrupt record header");
+  return tag == kTagPatch ? RecordOutcome::kPatch : RecordOutcome::kReference;
 }
 
 bool Reader::ReadData(const Entry& entry, const DataCallback& onData, std::string* error) {
   Sha256 accumulator;
-  uint64_t remaining = entry.size;
+  if (!ReadChunks(entry.path, entry.size, &accumulator, onData, error)) return false;
+  Sha256Digest actual;
+  if (!accumulator.Finish(&actual) || actual != entry.sha256) {
+    return Fail(error, "SHA-256 mismatch in " + QuotedPath(entry.path));
+  }
+  return true;
+}
+
+bool Reader::ReadPatch(const Entry& entry, const DataCallback& onData, std::string* error) {
+  return ReadChunks(entry.path, delta_.patchLength, nullptr, onData, error);
+}
+
+bool Reader::ReadChunks(const std::string& entryPath, uint64_t total, Sha256* accumulator,
+                        const DataCallback& onData, std::string* error) {
+  const std::string quoted = QuotedPath(entryPath);
+  uint64_t remaining = total;
   size_t got = 0;
   while (remaining > 0) {
     uint8_t rawField[4], storedField[4], codec = 0;
     if (!ReadExactly(rawField, 4, &got) || !ReadExactly(storedField, 4, &got) || !ReadExactly(&codec, 1, &got)) {
-      return Fail(error, "archive truncated in " + QuotedPath(entry.path));
+      return Fail(error, "archive truncated in " + quoted);
     }
     const uint32_t rawLength = static_cast<uint32_t>(LoadLittleEndian(rawField, 4));
     const uint32_t storedLength = static_cast<uint32_t>(LoadLittleEndian(storedField, 4));
     if (rawLength < 1 || rawLength > kMaxChunkLength || rawLength > remaining || storedLength < 1 ||
         storedLength > rawLength) {
-      return Fail(error, "corrupt chunk header in " + QuotedPath(entry.path));
+      return Fail(error, "corrupt chunk header in " + quoted);
     }
 
     if (codec == kCodecStored) {
       if (storedLength != rawLength || !ReadExactly(output_.get(), rawLength, &got)) {
-        return Fail(error, "corrupt stored chunk in " + QuotedPath(entry.path));
+        return Fail(error, "corrupt stored chunk in " + quoted);
       }
     } else if (codec == kCodecXpressHuff) {
       size_t produced = 0;
       if (!decompressor_ || !ReadExactly(input_.get(), storedLength, &got) ||
           !decompressor_->Decompress(input_.get(), storedLength, output_.get(), kMaxChunkLength, &produced) ||
           produced != rawLength) {
-        return Fail(error, "corrupt compressed chunk in " + QuotedPath(entry.path));
+        return Fail(error, "corrupt compressed chunk in " + quoted);
       }
     } else {
-      return Fail(error, "unknown codec " + std::to_string(codec) + " in " + QuotedPath(entry.path));
+      return Fail(error, "unknown codec " + std::to_string(codec) + " in " + quoted);
     }
 
-    accumulator.Add(output_.get(), rawLength);
+    if (accumulator) accumulator->Add(output_.get(), rawLength);
     if (onData && !onData(output_.get(), rawLength)) {
-      return Fail(error, "could not write " + QuotedPath(entry.path));
+      return Fail(error, "could not write " + quoted);
     }
     remaining -= rawLength;
-  }
-
-  Sha256Digest actual;
-  if (!accumulator.Finish(&actual) || actual != entry.sha256) {
-    return Fail(error, "SHA-256 mismatch in " + QuotedPath(entry.path));
   }
   return true;
 }

@@ -8,18 +8,23 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "payload/archive_format.h"
 #include "payload/byte_stream.h"
 #include "payload/chunk_codec.h"
+#include "payload/delta_archive.h"
+#include "payload/sha256.h"
 
 namespace kestrova::payload {
 
 // The numbers are fixed.
 enum class RecordOutcome : int {
-  kEntry = 0,    // a file record was read into the Entry
-  kEnd = 1,      // the end record was read, its count matched and nothing follows it
-  kFailure = 2,  // the error text says why
+  kEntry = 0,      // a file record was read into the Entry
+  kEnd = 1,        // the end record was read, its count matched and nothing follows it
+  kFailure = 2,    // the error text says why
+  kReference = 3,  // delta only: the Entry's content is base file delta().baseIndex
+  kPatch = 4,      // delta only: ReadPatch delivers the patch that makes it from base file delta().baseIndex
 };
 
 // Receives each chunk's content in order; false means the receiver could not take it.
@@ -36,9 +41,26 @@ class Reader {
   Reader(const Reader&) = delete;
   Reader& operator=(const Reader&) = delete;
 
+  // Lets ReadHeader take a delta update; call before it. Only a command with an installed version to apply it to
+  // does.
+  void AcceptDelta() { acceptDelta_ = true; }
+
   // Call once, first. Failures: "could not create the XPRESS_HUFF decompressor", "not a payload archive",
-  // "unsupported payload format version <n>".
+  // "unsupported payload format version <n>", "a delta update, which needs the installed version it was made from:
+  // stage applies it" (version 2 without AcceptDelta); for a delta, also the base record's: "corrupt base record",
+  // "archive truncated in the base record", "unsafe path '<path>'".
   bool ReadHeader(std::string* error);
+
+  // After ReadHeader: whether this is a delta, and its base record.
+  bool isDelta() const { return isDelta_; }
+  const Sha256Digest& baseId() const { return baseId_; }
+  const std::vector<BaseFile>& baseFiles() const { return baseFiles_; }
+  // After NextRecord returned kReference or kPatch.
+  const DeltaRecord& delta() const { return delta_; }
+
+  // After kPatch: reads the patch's chunks, handing each chunk's content to `onData`. Proves nothing: the patched
+  // content is proven against the entry by whoever applies it. Failures as ReadData's, but never a SHA-256 mismatch.
+  bool ReadPatch(const Entry& entry, const DataCallback& onData, std::string* error);
 
   // Only after a successful ReadHeader. Reads the next record. On kEntry, *entry holds a path that passed IsSafeRelativePath, and ReadData must
   // be called for it before the next NextRecord. Failures: "archive truncated: no end record",
@@ -60,17 +82,30 @@ class Reader {
   // Makes the Reader ready for another archive from wherever its source now stands, as if newly constructed
   // but keeping its buffers and decompressor: for a caller that reads many archives in a row (the fuzz target
   // does, where building 8 MiB of buffers per archive would dominate).
-  void Restart() { entriesRead_ = 0; }
+  void Restart() {
+    entriesRead_ = 0;
+    isDelta_ = false;
+    baseFiles_.clear();
+  }
 
  private:
   // One Read of `length` bytes; true only when all of them arrived. *got tells how many did (0 on failure).
   bool ReadExactly(void* buffer, size_t length, size_t* got);
+  bool ReadBaseRecord(std::string* error);
+  // Chunks adding up to `total` bytes of content, hashed into `accumulator` when there is one.
+  bool ReadChunks(const std::string& path, uint64_t total, Sha256* accumulator, const DataCallback& onData,
+                  std::string* error);
 
   ByteSource& source_;
   std::unique_ptr<ChunkDecompressor> decompressor_;
   ZeroedBuffer input_;
   ZeroedBuffer output_;
   uint64_t entriesRead_ = 0;
+  bool acceptDelta_ = false;
+  bool isDelta_ = false;
+  Sha256Digest baseId_{};
+  std::vector<BaseFile> baseFiles_;
+  DeltaRecord delta_;
 };
 
 }  // namespace kestrova::payload

@@ -61,7 +61,12 @@ TEST(ArchiveReaderTest, HeaderFaults) {
   Bytes v2;
   test::PutHeader(v2, 2);
   test::PutEnd(v2, 0);
-  EXPECT_EQ(ReadError(v2), "unsupported payload format version 2");
+  // A delta is refused by what it is unless the reader's user has a base to apply it to.
+  EXPECT_EQ(ReadError(v2), "a delta update, which needs the installed version it was made from: stage applies it");
+  Bytes v3;
+  test::PutHeader(v3, 3);
+  test::PutEnd(v3, 0);
+  EXPECT_EQ(ReadError(v3), "unsupported payload format version 3");
   // A version cut short counts its missing bytes as zero.
   EXPECT_EQ(ReadError({'K', 'V', 'P', '1', 5, 1}), "unsupported payload format version 261");
   EXPECT_EQ(ReadError({'K', 'V', 'P', '1', 1}), "unsupported payload format version 1");

@@ -8,11 +8,14 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "payload/archive_format.h"
 #include "payload/byte_stream.h"
 #include "payload/chunk_codec.h"
 #include "payload/chunk_pipeline.h"
+#include "payload/delta_archive.h"
+#include "payload/sha256.h"
 
 namespace kestrova::payload {
 
@@ -43,6 +46,14 @@ class Writer {
   bool AddFile(std::string_view path, uint64_t size, const Sha256Digest& sha256, ByteSource& content,
                std::string* error);
 
+  // Delta records (delta_archive.h), after WriteDeltaHeader: a file equal to base file `baseIndex`, and one made by
+  // `patch` from it, the patch written in chunks like file content. Failures as AddFile's, without the two about
+  // content.
+  bool AddReference(std::string_view path, uint64_t size, const Sha256Digest& sha256, uint32_t baseIndex,
+                    std::string* error);
+  bool AddPatch(std::string_view path, uint64_t size, const Sha256Digest& sha256, uint32_t baseIndex,
+                const std::vector<uint8_t>& patch, std::string* error);
+
   // Writes whatever is still in flight; the user calls it after the last AddFile and before the end record.
   // With workers, a failed write may only show here (or in a later AddFile): "write failed".
   bool Finish(std::string* error);
@@ -51,6 +62,13 @@ class Writer {
   uint64_t entriesWritten() const { return entriesWritten_; }
 
  private:
+  // The record header up to and including the digest, then `extra` bytes; one write.
+  bool EmitRecordHeader(uint8_t tag, std::string_view path, uint64_t size, const Sha256Digest& sha256,
+                        const uint8_t* extra, size_t extraLength, std::string* error);
+  // `length` bytes of `content` in chunks, hashed into `accumulator` when there is one.
+  bool EmitContent(std::string_view path, uint64_t length, ByteSource& content, Sha256* accumulator,
+                   std::string* error);
+
   // Writes one chunk of 1 to 4 MiB: compressed (codec 1) when that is smaller, else stored (codec 0).
   bool WriteChunk(const uint8_t* data, size_t length);
 
