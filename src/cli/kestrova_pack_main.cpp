@@ -21,7 +21,7 @@ constexpr int kExitUsage = 2;
 
 constexpr char kUsage[] =
     "usage:\n"
-    "  kestrova-pack --src <dir> --out <archive> [--exclude <relative path>]...\n";
+    "  kestrova-pack --src <dir> --out <archive> [--exclude <relative path>]... [--base <previous archive>]\n";
 
 void PrintLogLine(kestrova::ReportLevel level, const char* text) {
   const char* name = level == kestrova::kReportError ? "ERROR" : level == kestrova::kReportWarning ? "WARN" : "INFO";
@@ -60,7 +60,10 @@ int main(int argc, char** argv) {
   if (options.HasOption("--src") && options.HasOption("--out")) {
     const std::string src = kestrova::WideToUtf8(kestrova::NormalizeFolderArgument(options.GetOptionWide("--src")));
     const std::string out = kestrova::WideToUtf8(options.GetOptionWide("--out"));
-    code = kestrova::payload::RunPackPosix(src, out, options.excludes);
+    const std::string base = kestrova::WideToUtf8(options.GetOptionWide("--base"));
+    code = options.HasOption("--base") && base.empty()
+               ? kExitUsage
+               : kestrova::payload::RunPackPosix(src, out, options.excludes, base);
   }
   if (code == kExitUsage) std::fputs(kUsage, stderr);
   kestrova::Report(kestrova::kReportInfo, "KestrovaPayload pack exit %d", code);

@@ -15,6 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static Reader reader(source);
   source.Reset(data, size);
   reader.Restart();
+  reader.AcceptDelta();
   std::string error;
   if (!reader.ReadHeader(&error)) return 0;
   Entry entry;
@@ -23,8 +24,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t i = 0; i < length; ++i) checksum += bytes[i];
     return true;
   };
-  while (reader.NextRecord(&entry, &error) == RecordOutcome::kEntry) {
-    if (!reader.ReadData(entry, onData, &error)) break;
+  for (RecordOutcome outcome; (outcome = reader.NextRecord(&entry, &error)) != RecordOutcome::kEnd &&
+                               outcome != RecordOutcome::kFailure;) {
+    if (outcome == RecordOutcome::kEntry && !reader.ReadData(entry, onData, &error)) break;
+    if (outcome == RecordOutcome::kPatch && !reader.ReadPatch(entry, onData, &error)) break;
   }
   // Keeps the callback's reads from being optimised away.
   static volatile uint64_t keep;

@@ -14,6 +14,7 @@
 
 #include "core/report.h"
 #include "payload/archive_writer.h"
+#include "payload/delta_pack.h"
 #include "payload/sha256.h"
 
 namespace kestrova::payload {
@@ -126,6 +127,7 @@ class PosixFileSource final : public ByteSource {
   bool Read(void* buffer, size_t length, size_t* bytesGot) override {
     return ReadFully(fd_.get(), buffer, length, bytesGot);
   }
+  bool Rewind() override { return lseek(fd_.get(), 0, SEEK_SET) == 0; }
 
  private:
   Descriptor fd_;
@@ -207,6 +209,39 @@ bool WriteArchive(ByteSink& sink, const std::vector<PackItem>& files, uint64_t* 
   return true;
 }
 
+// The delta update of `files` against the archive at `base`: every file hashed first, since which base file a file
+// is taken from or patched against is decided before the first record.
+bool WriteDelta(ByteSink& sink, const std::vector<PackItem>& files, const std::string& base, uint64_t* inputBytes,
+                DeltaCounts* counts, std::string* error) {
+  const int baseFd = open(base.c_str(), O_RDONLY | O_CLOEXEC);
+  if (baseFd < 0) {
+    const int code = errno;
+    *error = "could not open " + base + ": " + std::to_string(code);
+    return false;
+  }
+  PosixFileSource baseSource(baseFd);
+  const ZeroedBuffer hashBuffer = AllocateZeroed(kHashBufferLength);
+  std::vector<Entry> entries;
+  for (const PackItem& file : files) {
+    Entry entry;
+    entry.path = file.relativePath;
+    if (!hashBuffer || !HashFile(file.fullPath, hashBuffer.get(), &entry.size, &entry.sha256)) {
+      *error = "could not read " + WideToUtf8(file.fullPath);
+      return false;
+    }
+    *inputBytes += entry.size;
+    entries.push_back(std::move(entry));
+  }
+  const OpenContent openFile = [&files](size_t index, std::string* openError) -> std::unique_ptr<ByteSource> {
+    const int fd = OpenForReading(files[index].fullPath);
+    if (fd >= 0) return std::make_unique<PosixFileSource>(fd);
+    const int code = errno;
+    *openError = "could not open " + WideToUtf8(files[index].fullPath) + ": " + std::to_string(code);
+    return nullptr;
+  };
+  return WriteDeltaArchive(sink, baseSource, entries, openFile, PackCompressionWorkers(), counts, error);
+}
+
 uint64_t MonotonicMilliseconds() {
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
@@ -217,7 +252,8 @@ uint64_t MonotonicMilliseconds() {
 
 std::unique_ptr<FolderLister> CreatePosixFolderLister() { return std::make_unique<PosixFolderLister>(); }
 
-int RunPackPosix(const std::string& src, const std::string& out, const std::vector<std::string>& excludes) {
+int RunPackPosix(const std::string& src, const std::string& out, const std::vector<std::string>& excludes,
+                 const std::string& base) {
   const uint64_t start = MonotonicMilliseconds();
   std::vector<PackItem> files;
   uint32_t walkError = ENOENT;
@@ -248,7 +284,9 @@ int RunPackPosix(const std::string& src, const std::string& out, const std::vect
   uint64_t inputBytes = 0;
   std::string error;
   PosixFileSink sink(archive.get());
-  bool packed = WriteArchive(sink, files, &inputBytes, &error);
+  DeltaCounts counts;
+  bool packed = base.empty() ? WriteArchive(sink, files, &inputBytes, &error)
+                             : WriteDelta(sink, files, base, &inputBytes, &counts, &error);
   if (!archive.Close() && packed) {
     packed = false;
     error = "write failed";
@@ -263,6 +301,11 @@ int RunPackPosix(const std::string& src, const std::string& out, const std::vect
   Report(kReportInfo, "packed %llu files, %.1f MB into %s (%.1f MB) in %.1fs",
          static_cast<unsigned long long>(files.size()), static_cast<double>(inputBytes) / kBytesPerMegabyte,
          out.c_str(), static_cast<double>(sink.bytesWritten()) / kBytesPerMegabyte, seconds);
+  if (!base.empty()) {
+    Report(kReportInfo, "delta against %s: %llu files taken from it, %llu patched, %llu whole", base.c_str(),
+           static_cast<unsigned long long>(counts.references), static_cast<unsigned long long>(counts.patches),
+           static_cast<unsigned long long>(counts.whole));
+  }
   return 0;
 }
 

@@ -24,7 +24,10 @@ std::unique_ptr<FolderLister> CreatePosixFolderLister();
 // Where the exe puts the system's words or code for a failure, this puts strerror's words or the errno value. Names
 // that differ only in case are refused before the archive is created: "pack failed: '<a>' and '<b>' differ only in
 // case". Returns 0 on success, 1 on any failure; a failure after `out` was created deletes it.
-int RunPackPosix(const std::string& src, const std::string& out, const std::vector<std::string>& excludes);
+// With a `base` archive (a UTF-8 path, empty for none) the archive is a delta update against it (delta_pack.h), and
+// a second INFO line tells "delta against <base>: <r> files taken from it, <p> patched, <w> whole".
+int RunPackPosix(const std::string& src, const std::string& out, const std::vector<std::string>& excludes,
+                 const std::string& base = {});
 
 }  // namespace kestrova::payload
 
