@@ -78,7 +78,7 @@ int Stage(const StageRequest& request, const WideString& appdir, const InstallFo
 
   const auto source = OpenPayload(request);
   if (!source) return 1;
-  return payload::RunExtract(*source, PartialStagingPath(appdir));
+  return payload::RunExtract(*source, PartialStagingPath(appdir), appdir);
 }
 
 }  // namespace kestrova::appdirswap

@@ -107,7 +107,9 @@ int Dispatch(const Options& options) {
   const std::string& command = options.command;
   if (command == "pack") {
     if (!options.HasOption("--src") || !options.HasOption("--out")) return kExitUsage;
-    return payload::RunPack(FolderOption(options, "--src"), options.GetOptionWide("--out"), options.excludes);
+    if (options.HasOption("--base") && options.GetOptionWide("--base").empty()) return kExitUsage;
+    return payload::RunPack(FolderOption(options, "--src"), options.GetOptionWide("--out"), options.excludes,
+                            options.GetOptionWide("--base"));
   }
 
   if (!OpenRunLog(options)) std::fputs("warning: could not open the log file; logging to stdout only\n", stderr);
@@ -133,7 +135,7 @@ int Dispatch(const Options& options) {
   if (command == "rollback") return Rollback(options);
   if (command == "stage") {
     const WideString appdir = FolderOption(options, "--appdir");
-    if (appdir.empty() || lacks("--db") || lacks("--row")) return kExitUsage;
+    if (appdir.empty() || (lacks("--from-file") && (lacks("--db") || lacks("--row")))) return kExitUsage;
     return appdirswap::Stage({ArchiveLocationOf(options), options.GetOption("--reinstall")}, appdir,
                              GuardInstallFolder);
   }

@@ -100,6 +100,8 @@ using FileHandle = UniqueResource<detail::FileTraits>;
 // Processes, threads, mutexes, tokens and handles from NtCreateFile (null when empty).
 using KernelHandle = UniqueResource<detail::SimpleTraits<HANDLE, CloseHandle, 0>>;
 using FindHandle = UniqueResource<detail::FindTraits>;
+// A view of a file mapping, unmapped once (null when empty).
+using MappedView = UniqueResource<detail::SimpleTraits<LPCVOID, UnmapViewOfFile, 0>>;
 using RegKey = UniqueResource<detail::SimpleTraits<HKEY, RegCloseKey, 0>>;
 // Memory the system allocated with LocalAlloc for us (converted SDDL, SID strings, FormatMessage texts).
 using LocalMemory = UniqueResource<detail::SimpleTraits<HLOCAL, LocalFree, 0>>;

@@ -6,7 +6,8 @@
 namespace kestrova::payload {
 namespace {
 
-constexpr size_t kCopyBufferBytes = 65536;
+constexpr size_t kWindowBytes = 1u << 20;
+constexpr uint64_t kReadAhead = 4096;
 constexpr size_t kMaxVarintBytes = 10;
 constexpr size_t kKeyBytes = 8;
 constexpr unsigned kMaxTableBits = 22;
@@ -18,6 +19,8 @@ constexpr size_t kDiffLookahead = 128;
 // An exact run this long is copied as it is: past it, one changed byte costs a new COPY of a few bytes, less than
 // the zeros a DIFF would carry on over the next equal run.
 constexpr size_t kExactEnough = 64;
+// Inside a run against the base, this many equal bytes in a row end a DIFF and are copied.
+constexpr uint64_t kEqualStretch = 32;
 
 void PutVarint(std::vector<uint8_t>& out, uint64_t value) {
   while (value >= 0x80) {
@@ -64,14 +67,36 @@ class PatchWriter {
     out_.insert(out_.end(), data, data + length);
   }
 
-  // COPY when the run is equal to the base, DIFF otherwise.
+  // A run against the base: its stretches of kEqualStretch or more equal bytes as COPY, the rest as DIFF. Each
+  // follows on where the last ended, so its offset step costs one byte.
   void Copy(const uint8_t* base, uint64_t offset, const uint8_t* target, uint64_t length) {
-    const bool equal = std::memcmp(base + offset, target, length) == 0;
-    PutVarint(out_, (length << 2) | (equal ? kOpCopy : kOpDiff));
+    uint64_t done = 0;
+    while (done < length) {
+      uint64_t equal = 0;
+      while (done + equal < length && target[done + equal] == base[offset + done + equal]) ++equal;
+      if (equal >= kEqualStretch || done + equal == length) {
+        if (equal > 0) Emit(kOpCopy, base, offset + done, target + done, equal);
+        done += equal;
+        continue;
+      }
+      // A difference: up to the next stretch of equal bytes long enough to be worth a COPY of its own.
+      uint64_t end = done + equal;
+      uint64_t run = 0;
+      while (end + run < length && run < kEqualStretch) {
+        run = target[end + run] == base[offset + end + run] ? run + 1 : 0;
+        if (run == 0) ++end;
+      }
+      Emit(kOpDiff, base, offset + done, target + done, end - done);
+      done = end;
+    }
+  }
+
+  void Emit(uint64_t kind, const uint8_t* base, uint64_t offset, const uint8_t* target, uint64_t length) {
+    PutVarint(out_, (length << 2) | kind);
     // Zigzag: a small step back or forth from where the last copy ended stays one or two bytes.
     const int64_t delta = static_cast<int64_t>(offset - copyEnd_);
     PutVarint(out_, (static_cast<uint64_t>(delta) << 1) ^ static_cast<uint64_t>(delta >> 63));
-    if (!equal) {
+    if (kind == kOpDiff) {
       for (uint64_t k = 0; k < length; ++k) out_.push_back(static_cast<uint8_t>(target[k] - base[offset + k]));
     }
     copyEnd_ = offset + length;
@@ -175,14 +200,59 @@ bool PatchDecoder::Fail(std::string* error, const std::string& text) {
   return false;
 }
 
+const uint8_t* PatchDecoder::Base(uint64_t offset, uint64_t wanted, size_t* available) {
+  if (offset < windowStart_ || offset >= windowStart_ + windowLength_) {
+    if (window_.empty()) window_.resize(kWindowBytes);
+    // Copies jump about the base: each refill reads what is wanted now and a little more, never the whole window.
+    const uint64_t ahead = std::clamp<uint64_t>(wanted, kReadAhead, window_.size());
+    const size_t length = static_cast<size_t>(std::min<uint64_t>(ahead, baseSize_ - offset));
+    if (!base_(offset, window_.data(), length)) return nullptr;
+    windowStart_ = offset;
+    windowLength_ = length;
+  }
+  *available = static_cast<size_t>(windowStart_ + windowLength_ - offset);
+  return window_.data() + (offset - windowStart_);
+}
+
+bool PatchDecoder::Room(std::string* error) {
+  if (pending_.empty()) pending_.resize(kWindowBytes);
+  if (pendingLength_ < pending_.size()) return true;
+  if (!output_(pending_.data(), pendingLength_)) return Fail(error, "could not write the output");
+  pendingLength_ = 0;
+  return true;
+}
+
 bool PatchDecoder::Copy(uint64_t offset, uint64_t length, std::string* error) {
-  if (buffer_.empty()) buffer_.resize(kCopyBufferBytes);
   while (length > 0) {
-    const size_t piece = static_cast<size_t>(std::min<uint64_t>(length, buffer_.size()));
-    if (!base_(offset, buffer_.data(), piece)) return Fail(error, "could not read the base");
-    if (!output_(buffer_.data(), piece)) return Fail(error, "could not write the output");
+    size_t available = 0;
+    const uint8_t* from = Base(offset, length, &available);
+    if (!from) return Fail(error, "could not read the base");
+    if (!Room(error)) return false;
+    const size_t piece = std::min({static_cast<size_t>(std::min<uint64_t>(length, available)),
+                                   pending_.size() - pendingLength_});
+    std::memcpy(pending_.data() + pendingLength_, from, piece);
+    pendingLength_ += piece;
     offset += piece;
     length -= piece;
+    produced_ += piece;
+  }
+  return true;
+}
+
+bool PatchDecoder::Diff(const uint8_t* data, size_t length, std::string* error) {
+  while (length > 0) {
+    size_t available = 0;
+    const uint8_t* from = Base(diffOffset_, diffLeft_, &available);
+    if (!from) return Fail(error, "could not read the base");
+    if (!Room(error)) return false;
+    const size_t piece = std::min({length, available, pending_.size() - pendingLength_});
+    uint8_t* to = pending_.data() + pendingLength_;
+    for (size_t k = 0; k < piece; ++k) to[k] = static_cast<uint8_t>(from[k] + data[k]);
+    pendingLength_ += piece;
+    data += piece;
+    length -= piece;
+    diffOffset_ += piece;
+    diffLeft_ -= piece;
     produced_ += piece;
   }
   return true;
@@ -229,32 +299,22 @@ bool PatchDecoder::TakeHeader(bool* complete, std::string* error) {
   return Copy(offset, length, error);
 }
 
-bool PatchDecoder::Diff(const uint8_t* data, size_t length, std::string* error) {
-  if (buffer_.empty()) buffer_.resize(kCopyBufferBytes);
-  const size_t piece = std::min(length, buffer_.size());
-  if (!base_(diffOffset_, buffer_.data(), piece)) return Fail(error, "could not read the base");
-  for (size_t k = 0; k < piece; ++k) buffer_[k] = static_cast<uint8_t>(buffer_[k] + data[k]);
-  if (!output_(buffer_.data(), piece)) return Fail(error, "could not write the output");
-  diffOffset_ += piece;
-  diffLeft_ -= piece;
-  produced_ += piece;
-  return true;
-}
-
 bool PatchDecoder::Feed(const uint8_t* data, size_t length, std::string* error) {
   if (failed_) return Fail(error, "corrupt patch: already failed");
   size_t position = 0;
   while (position < length) {
     if (diffLeft_ > 0) {
       const size_t piece = static_cast<size_t>(std::min<uint64_t>(diffLeft_, length - position));
-      const size_t before = position;
       if (!Diff(data + position, piece, error)) return false;
-      position = before + std::min(piece, kCopyBufferBytes);
+      position += piece;
       continue;
     }
     if (literalsLeft_ > 0) {
-      const size_t piece = static_cast<size_t>(std::min<uint64_t>(literalsLeft_, length - position));
-      if (!output_(data + position, piece)) return Fail(error, "could not write the output");
+      if (!Room(error)) return false;
+      const size_t piece = std::min({static_cast<size_t>(std::min<uint64_t>(literalsLeft_, length - position)),
+                                     pending_.size() - pendingLength_});
+      std::memcpy(pending_.data() + pendingLength_, data + position, piece);
+      pendingLength_ += piece;
       literalsLeft_ -= piece;
       produced_ += piece;
       position += piece;
@@ -277,6 +337,8 @@ bool PatchDecoder::Finish(std::string* error) {
     return Fail(error, "corrupt patch: it makes " + std::to_string(produced_) + " bytes, not " +
                            std::to_string(targetSize_));
   }
+  if (pendingLength_ > 0 && !output_(pending_.data(), pendingLength_)) return Fail(error, "could not write the output");
+  pendingLength_ = 0;
   return true;
 }
 

@@ -6,6 +6,7 @@
 #include "core/log.h"
 #include "payload/archive_reader.h"
 #include "payload/commands.h"
+#include "payload/delta_apply.h"
 #include "payload/hash_file.h"
 #include "payload/manifest.h"
 #include "payload/write_entry.h"
@@ -16,10 +17,29 @@
 
 namespace kestrova::payload {
 
-int RunExtract(ByteSource& source, const WideString& out) {
+int RunExtract(ByteSource& source, const WideString& out, const WideString& base) {
   const ULONGLONG start = GetTickCount64();
   const WideString folder = securefs::LongPath(out);
   const std::string shown = WideToUtf8(securefs::DisplayPath(folder));
+
+  // The header first: an archive that is not one, or a delta whose base is not here, must not cost the folder.
+  Reader reader(source);
+  if (!base.empty()) reader.AcceptDelta();
+  std::string error;
+  if (!reader.ReadHeader(&error)) {
+    LogError("extract: %s", error.c_str());
+    return 1;
+  }
+  FileHasher hasher;
+  const WideString baseFolder = base.empty() ? WideString() : securefs::LongPath(base);
+  if (reader.isDelta()) {
+    const std::string missing = MissingBase(reader, baseFolder, hasher);
+    if (!missing.empty()) {
+      LogError("stage: %s does not hold the base of this update: %s; a full package is needed",
+               WideToUtf8(securefs::DisplayPath(baseFolder)).c_str(), missing.c_str());
+      return 1;
+    }
+  }
 
   // Clearing is a recursive delete: one mistyped --out must not wipe a drive or a system folder.
   const std::string refusal = securefs::RemovalRefusal(out);
@@ -37,14 +57,7 @@ int RunExtract(ByteSource& source, const WideString& out) {
     return 1;
   }
 
-  Reader reader(source);
-  std::string error;
-  if (!reader.ReadHeader(&error)) {
-    LogError("extract: %s", error.c_str());
-    return 1;
-  }
-
-  FileHasher hasher;
+  std::vector<uint8_t> copyBuffer;
   std::vector<Entry> written;
   // A second entry for the same file would overwrite the first after it was proven, leaving a tree that no longer
   // matches its manifest while the run reports every file verified; such an archive is refused instead.
@@ -54,10 +67,13 @@ int RunExtract(ByteSource& source, const WideString& out) {
     Entry entry;
     const RecordOutcome outcome = reader.NextRecord(&entry, &error);
     if (outcome == RecordOutcome::kEnd) break;
-    if (outcome == RecordOutcome::kEntry && !seen.insert(EntryFileKey(entry.path)).second) {
+    const bool fromBase = outcome == RecordOutcome::kReference || outcome == RecordOutcome::kPatch;
+    if ((outcome == RecordOutcome::kEntry || fromBase) && !seen.insert(EntryFileKey(entry.path)).second) {
       error = "duplicate path " + QuotedPath(entry.path);
-    } else if (outcome == RecordOutcome::kEntry &&
-               WriteEntry(reader, entry, EntryTargetPath(folder, entry.path), hasher, &error)) {
+    } else if (outcome == RecordOutcome::kEntry
+                   ? WriteEntry(reader, entry, EntryTargetPath(folder, entry.path), hasher, &error)
+                   : fromBase && WriteEntryFrom(DeltaContent(reader, outcome, entry, baseFolder, copyBuffer), entry,
+                                                EntryTargetPath(folder, entry.path), hasher, &error)) {
       totalBytes += entry.size;
       written.push_back(std::move(entry));
       continue;

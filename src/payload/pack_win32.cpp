@@ -5,6 +5,7 @@
 #include "core/log.h"
 #include "core/unique_handle_win32.h"
 #include "payload/archive_writer.h"
+#include "payload/delta_pack.h"
 #include "payload/commands.h"
 #include "payload/file_streams.h"
 #include "payload/hash_file.h"
@@ -65,9 +66,34 @@ bool WriteArchive(ByteSink& sink, const std::vector<PackItem>& files, uint64_t* 
   return true;
 }
 
+// The delta update of `files` against the archive at `base`: every file hashed first, since which base file a file
+// is taken from or patched against is decided before the first record.
+bool WriteDelta(ByteSink& sink, const std::vector<PackItem>& files, const WideString& base, uint64_t* inputBytes,
+                DeltaCounts* counts, std::string* error) {
+  const std::unique_ptr<ByteSource> baseSource = OpenFileSource(base, error);
+  if (!baseSource) return false;
+  FileHasher hasher;
+  std::vector<Entry> entries;
+  for (const PackItem& file : files) {
+    Entry entry;
+    entry.path = file.relativePath;
+    if (!hasher.Hash(file.fullPath, &entry.size, &entry.sha256)) {
+      *error = "could not read " + WideToUtf8(securefs::DisplayPath(file.fullPath));
+      return false;
+    }
+    *inputBytes += entry.size;
+    entries.push_back(std::move(entry));
+  }
+  const OpenContent openFile = [&files](size_t index, std::string* openError) {
+    return OpenFileSource(files[index].fullPath, openError);
+  };
+  return WriteDeltaArchive(sink, *baseSource, entries, openFile, PackCompressionWorkers(), counts, error);
+}
+
 }  // namespace
 
-int RunPack(const WideString& src, const WideString& out, const std::vector<std::string>& excludes) {
+int RunPack(const WideString& src, const WideString& out, const std::vector<std::string>& excludes,
+            const WideString& base) {
   const ULONGLONG start = GetTickCount64();
   const std::string shownSource = WideToUtf8(src);
   const std::string shownOut = WideToUtf8(out);
@@ -103,11 +129,13 @@ int RunPack(const WideString& src, const WideString& out, const std::vector<std:
 
   uint64_t inputBytes = 0;
   uint64_t archiveBytes = 0;
+  DeltaCounts counts;
   std::string error;
   bool packed = false;
   {
     const std::unique_ptr<CountingSink> sink = CreateFileSink(archive.get());
-    packed = WriteArchive(*sink, files, &inputBytes, &error);
+    packed = base.empty() ? WriteArchive(*sink, files, &inputBytes, &error)
+                          : WriteDelta(*sink, files, base, &inputBytes, &counts, &error);
     archiveBytes = sink->bytesWritten();
   }
   // A close that fails may have lost data the cache still held; the archive is then not trustworthy.
@@ -126,6 +154,11 @@ int RunPack(const WideString& src, const WideString& out, const std::vector<std:
   LogInfo("packed %llu files, %.1f MB into %s (%.1f MB) in %.1fs", static_cast<unsigned long long>(files.size()),
           static_cast<double>(inputBytes) / kBytesPerMegabyte, shownOut.c_str(),
           static_cast<double>(archiveBytes) / kBytesPerMegabyte, seconds);
+  if (!base.empty()) {
+    LogInfo("delta against %s: %llu files taken from it, %llu patched, %llu whole", WideToUtf8(base).c_str(),
+            static_cast<unsigned long long>(counts.references), static_cast<unsigned long long>(counts.patches),
+            static_cast<unsigned long long>(counts.whole));
+  }
   return 0;
 }
 

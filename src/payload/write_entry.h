@@ -3,6 +3,7 @@
 // extracted tree. Windows only. Clearing and creating the target folder and the manifest belong to the commands.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "core/text.h"
@@ -31,6 +32,13 @@ bool WriteEntry(Reader& reader, const Entry& entry, const WideString& target, st
 // "could not flush <t>: <code>".
 bool WriteEntry(Reader& reader, const Entry& entry, const WideString& target, FileHasher& hasher, std::string* error,
                 bool flush = false);
+
+// Produces an entry's content into `onData` and proves it; false with *error when it cannot or the proof fails.
+using ContentProducer = std::function<bool(const DataCallback& onData, std::string* error)>;
+// WriteEntry with the content from `produce` instead of the Reader: a delta's file taken from or patched against an
+// installed file.
+bool WriteEntryFrom(const ContentProducer& produce, const Entry& entry, const WideString& target, FileHasher& hasher,
+                    std::string* error);
 
 // Whether `path` names an existing file that is neither a folder nor a reparse point and whose length and SHA-256
 // equal the entry's.

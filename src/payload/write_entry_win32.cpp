@@ -9,8 +9,10 @@
 
 namespace kestrova::payload {
 
-bool WriteEntry(Reader& reader, const Entry& entry, const WideString& target, FileHasher& hasher, std::string* error,
-                bool flush) {
+namespace {
+
+bool WriteProduced(const ContentProducer& produce, const Entry& entry, const WideString& target, FileHasher& hasher,
+                   std::string* error, bool flush) {
   const std::string shown = WideToUtf8(securefs::DisplayPath(target));
   const size_t last = target.find_last_of(L'\\');
   if (last != WideString::npos) {
@@ -31,8 +33,7 @@ bool WriteEntry(Reader& reader, const Entry& entry, const WideString& target, Fi
       return false;
     }
     const std::unique_ptr<CountingSink> sink = CreateFileSink(file.get());
-    written = reader.ReadData(
-        entry, [&](const uint8_t* data, size_t length) { return sink->Write(data, length); }, error);
+    written = produce([&](const uint8_t* data, size_t length) { return sink->Write(data, length); }, error);
     if (written && flush && !FlushFileBuffers(file.get())) {
       const DWORD code = GetLastError();
       if (error) *error = "could not flush " + shown + ": " + std::to_string(code);
@@ -47,6 +48,21 @@ bool WriteEntry(Reader& reader, const Entry& entry, const WideString& target, Fi
     return false;
   }
   return true;
+}
+
+}  // namespace
+
+bool WriteEntry(Reader& reader, const Entry& entry, const WideString& target, FileHasher& hasher, std::string* error,
+                bool flush) {
+  const ContentProducer fromArchive = [&reader, &entry](const DataCallback& onData, std::string* readError) {
+    return reader.ReadData(entry, onData, readError);
+  };
+  return WriteProduced(fromArchive, entry, target, hasher, error, flush);
+}
+
+bool WriteEntryFrom(const ContentProducer& produce, const Entry& entry, const WideString& target, FileHasher& hasher,
+                    std::string* error) {
+  return WriteProduced(produce, entry, target, hasher, error, false);
 }
 
 bool WriteEntry(Reader& reader, const Entry& entry, const WideString& target, std::string* error) {

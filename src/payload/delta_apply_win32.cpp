@@ -1,0 +1,130 @@
+#include "payload/delta_apply.h"
+
+#include <windows.h>
+
+#include <cstring>
+#include <vector>
+
+#include "core/unique_handle_win32.h"
+#include "payload/delta_patch.h"
+#include "payload/file_streams.h"
+#include "payload/manifest.h"
+#include "payload/sha256.h"
+
+namespace kestrova::payload {
+namespace {
+
+constexpr size_t kCopyPiece = 1u << 20;
+
+// Hands on what `onData` takes while hashing it, so the producer can prove the whole against the entry.
+class HashingOutput {
+ public:
+  explicit HashingOutput(const DataCallback& onData) : onData_(onData) {}
+  bool operator()(const uint8_t* data, size_t length) {
+    hash_.Add(data, length);
+    return onData_(data, length);
+  }
+  bool Proves(const Entry& entry, std::string* error) {
+    Sha256Digest actual{};
+    if (hash_.Finish(&actual) && actual == entry.sha256) return true;
+    *error = "SHA-256 mismatch in " + QuotedPath(entry.path);
+    return false;
+  }
+
+ private:
+  const DataCallback& onData_;
+  Sha256 hash_;
+};
+
+// The base file opened for reading, sharing read only: nobody writes it while the new file is made from it.
+FileHandle OpenBase(const WideString& path) {
+  return FileHandle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+}
+
+// The whole base file mapped for reading: a patch's copies jump about it, and a read call for each would cost more
+// than the copy. Patched files are at most kMaxPatchedFileBytes, so the view always fits. Empty for an empty file,
+// from which no patch copies anything.
+MappedView MapBase(HANDLE file, uint64_t size) {
+  if (size == 0) return MappedView();
+  const KernelHandle mapping(CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr));
+  if (!mapping) return MappedView();
+  return MappedView(MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0));
+}
+
+bool CannotReadBase(const Entry& entry, std::string* error) {
+  const DWORD code = GetLastError();
+  *error = "could not read the base of " + QuotedPath(entry.path) + ": " + std::to_string(code);
+  return false;
+}
+
+}  // namespace
+
+std::string MissingBase(const Reader& reader, const WideString& baseFolder, FileHasher& hasher) {
+  for (const BaseFile& file : reader.baseFiles()) {
+    const WideString path = EntryTargetPath(baseFolder, file.path);
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      return QuotedPath(file.path) + " is missing";
+    }
+    if (!FileMatchesEntry(path, file, hasher)) {
+      return QuotedPath(file.path) + " differs from the version this update was made from";
+    }
+  }
+  return {};
+}
+
+ContentProducer DeltaContent(Reader& reader, RecordOutcome outcome, const Entry& entry, const WideString& baseFolder,
+                             std::vector<uint8_t>& buffer) {
+  const BaseFile& base = reader.baseFiles()[reader.delta().baseIndex];
+  const WideString basePath = EntryTargetPath(baseFolder, base.path);
+  if (outcome == RecordOutcome::kReference) {
+    return [&entry, basePath, &buffer](const DataCallback& onData, std::string* error) {
+      const FileHandle file = OpenBase(basePath);
+      if (!file) return CannotReadBase(entry, error);
+      HashingOutput output(onData);
+      if (buffer.size() < kCopyPiece) buffer.resize(kCopyPiece);
+      for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
+          return CannotReadBase(entry, error);
+        }
+        if (got == 0) break;
+        if (!output(buffer.data(), got)) {
+          *error = "could not write " + QuotedPath(entry.path);
+          return false;
+        }
+      }
+      return output.Proves(entry, error);
+    };
+  }
+  return [&reader, &entry, basePath, baseSize = base.size](const DataCallback& onData, std::string* error) {
+    const FileHandle file = OpenBase(basePath);
+    if (!file) return CannotReadBase(entry, error);
+    const MappedView view = MapBase(file.get(), baseSize);
+    if (baseSize > 0 && !view) return CannotReadBase(entry, error);
+    const uint8_t* bytes = static_cast<const uint8_t*>(view.get());
+    HashingOutput output(onData);
+    PatchDecoder decoder(
+        [bytes](uint64_t offset, uint8_t* buffer, size_t length) {
+          std::memcpy(buffer, bytes + offset, length);
+          return true;
+        },
+        baseSize, entry.size, [&output](const uint8_t* data, size_t length) { return output(data, length); });
+    std::string patchError;
+    const DataCallback feed = [&decoder, &patchError](const uint8_t* data, size_t length) {
+      return decoder.Feed(data, length, &patchError);
+    };
+    if (!reader.ReadPatch(entry, feed, error)) {
+      if (!patchError.empty()) *error = patchError + " in " + QuotedPath(entry.path);
+      return false;
+    }
+    if (!decoder.Finish(&patchError)) {
+      *error = patchError + " in " + QuotedPath(entry.path);
+      return false;
+    }
+    return output.Proves(entry, error);
+  };
+}
+
+}  // namespace kestrova::payload
