@@ -14,11 +14,12 @@ namespace kestrova::payload {
 
 // Empty when every base file of `reader` (after ReadHeader of a delta) lies in `baseFolder` (long-path form) as a
 // regular file with its size and SHA-256; otherwise the first that does not, as "'<path>' is missing" or "'<path>'
-// differs from the version this update was made from".
-std::string MissingBase(const Reader& reader, const WideString& baseFolder, FileHasher& hasher);
+// differs from the version this update was made from". Hashes on as many threads as a pack compresses on.
+std::string MissingBase(const Reader& reader, const WideString& baseFolder);
 
-// The content of a kReference or kPatch record that `reader` has just returned: the base file's bytes, or the patch
-// read from the archive applied to them. Proves the result against `entry` ("SHA-256 mismatch in '<path>'"); a base
+// The content of a kReference or kPatch record that `reader` has just returned: the base file's bytes (proven by
+// MissingBase, then by the caller's read-back), or the patch read from the archive applied to them, proven against
+// `entry` ("SHA-256 mismatch in '<path>'"); a base
 // file that cannot be opened or read is "could not read the base of '<path>': <code>", a patch that does not apply
 // "<PatchDecoder's text> in '<path>'". `buffer` is the copy buffer, kept by the caller for the whole run: fresh
 // pages for every file cost more than the copy itself.

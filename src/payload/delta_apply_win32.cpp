@@ -3,9 +3,11 @@
 #include <windows.h>
 
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "core/unique_handle_win32.h"
+#include "payload/chunk_pipeline.h"
 #include "payload/delta_patch.h"
 #include "payload/file_streams.h"
 #include "payload/manifest.h"
@@ -60,16 +62,30 @@ bool CannotReadBase(const Entry& entry, std::string* error) {
 
 }  // namespace
 
-std::string MissingBase(const Reader& reader, const WideString& baseFolder, FileHasher& hasher) {
-  for (const BaseFile& file : reader.baseFiles()) {
-    const WideString path = EntryTargetPath(baseFolder, file.path);
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-      return QuotedPath(file.path) + " is missing";
+std::string MissingBase(const Reader& reader, const WideString& baseFolder) {
+  // Every base file is read whole before anything is written; the files are shared out over the pack's workers,
+  // each hashing with its own buffer, and the first failing file in archive order is the one named.
+  const std::vector<BaseFile>& files = reader.baseFiles();
+  const size_t workers = std::min<size_t>(PackCompressionWorkers(), files.size());
+  std::vector<std::string> reasons(files.size());
+  const auto check = [&](size_t first) {
+    FileHasher hasher;
+    for (size_t i = first; i < files.size(); i += workers) {
+      const WideString path = EntryTargetPath(baseFolder, files[i].path);
+      const DWORD attributes = GetFileAttributesW(path.c_str());
+      if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        reasons[i] = QuotedPath(files[i].path) + " is missing";
+      } else if (!FileMatchesEntry(path, files[i], hasher)) {
+        reasons[i] = QuotedPath(files[i].path) + " differs from the version this update was made from";
+      }
     }
-    if (!FileMatchesEntry(path, file, hasher)) {
-      return QuotedPath(file.path) + " differs from the version this update was made from";
-    }
+  };
+  std::vector<std::thread> threads;
+  for (size_t w = 1; w < workers; ++w) threads.emplace_back(check, w);
+  if (workers > 0) check(0);
+  for (std::thread& thread : threads) thread.join();
+  for (const std::string& reason : reasons) {
+    if (!reason.empty()) return reason;
   }
   return {};
 }
@@ -82,20 +98,20 @@ ContentProducer DeltaContent(Reader& reader, RecordOutcome outcome, const Entry&
     return [&entry, basePath, &buffer](const DataCallback& onData, std::string* error) {
       const FileHandle file = OpenBase(basePath);
       if (!file) return CannotReadBase(entry, error);
-      HashingOutput output(onData);
+      // No hash on the way: the base file was proven before anything was written and is held against writers
+      // now, and the copy is read back and proven once written.
       if (buffer.size() < kCopyPiece) buffer.resize(kCopyPiece);
       for (;;) {
         DWORD got = 0;
         if (!ReadFile(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
           return CannotReadBase(entry, error);
         }
-        if (got == 0) break;
-        if (!output(buffer.data(), got)) {
+        if (got == 0) return true;
+        if (!onData(buffer.data(), got)) {
           *error = "could not write " + QuotedPath(entry.path);
           return false;
         }
       }
-      return output.Proves(entry, error);
     };
   }
   return [&reader, &entry, basePath, baseSize = base.size](const DataCallback& onData, std::string* error) {

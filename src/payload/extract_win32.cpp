@@ -33,7 +33,7 @@ int RunExtract(ByteSource& source, const WideString& out, const WideString& base
   FileHasher hasher;
   const WideString baseFolder = base.empty() ? WideString() : securefs::LongPath(base);
   if (reader.isDelta()) {
-    const std::string missing = MissingBase(reader, baseFolder, hasher);
+    const std::string missing = MissingBase(reader, baseFolder);
     if (!missing.empty()) {
       LogError("stage: %s does not hold the base of this update: %s; a full package is needed",
                WideToUtf8(securefs::DisplayPath(baseFolder)).c_str(), missing.c_str());

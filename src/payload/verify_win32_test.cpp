@@ -249,7 +249,7 @@ TEST(VerifyCommandTest, SecondEntryForTheSameFileIsRefused) {
   EXPECT_EQ(ReadBytes(dir + L"\\a.txt"), "first");
 }
 
-TEST(VerifyCommandTest, BadHeaderFails) {
+TEST(VerifyCommandTest, ADeltaUpdateIsRefusedForWantOfItsBase) {
   ScratchFolder scratch;
   const WideString dir = scratch / L"app";
   Install(dir);
@@ -258,7 +258,8 @@ TEST(VerifyCommandTest, BadHeaderFails) {
   MemorySource source(archive);
   CapturedLog log;
   EXPECT_EQ(RunVerify(source, dir, false), 1);
-  EXPECT_EQ(log.Rows(), (std::vector<LogRow>{{"ERROR", "verify: unsupported payload format version 2"}}));
+  EXPECT_EQ(log.Rows(), (std::vector<LogRow>{{"ERROR", "verify: a delta update, which needs the installed version it "
+                                                       "was made from: stage applies it"}}));
 }
 
 }  // namespace
