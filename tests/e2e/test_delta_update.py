@@ -1,9 +1,12 @@
 """A delta update end to end: pack --base makes it, stage applies it against the installed folder and the result is
 the full archive's tree byte for byte; without its base it refuses before writing anything."""
 import filecmp
+import subprocess
 import random
 
 import pytest
+
+from test_host_pack import HOST_PACK
 
 PATHS = ("Corvella.staging.partial", "Corvella.staging")
 
@@ -92,3 +95,12 @@ def test_extract_and_verify_refuse_a_delta(tool, versions):
     assert not scratch.host_path("out").exists()
     run = tool("verify", "--dir", scratch.win_path("Corvella"), "--from-file", scratch.win_path("d2.kvp"))
     assert run.code == 1 and f"verify: {refusal}" in run.messages()
+
+
+def test_the_native_packer_writes_the_same_delta(versions):
+    scratch = versions
+    done = subprocess.run([str(HOST_PACK), "--src", str(scratch.host_path("v2")), "--out",
+                           str(scratch.host_path("host.kvp")), "--base", str(scratch.host_path("v1.kvp"))],
+                          capture_output=True)
+    assert done.returncode == 0, done.stdout
+    assert scratch.host_path("host.kvp").read_bytes() == scratch.host_path("d2.kvp").read_bytes()
