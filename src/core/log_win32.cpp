@@ -21,7 +21,11 @@ void WriteLogLine(const char* level, const char* format, va_list args) {
   char line[kLogLineCapacity];
   const size_t length = FormatLogLine(line, time, level, GetCurrentProcessId(), message);
   if (length < 1) return;
+  // The C runtime writes an unbuffered stdout a character at a time, a system call each; a buffered one, flushed
+  // after every line, gives one write per line and still shows each line as soon as it is logged.
+  static const bool buffered = std::setvbuf(stdout, nullptr, _IOFBF, kLogLineCapacity) == 0;
   std::fwrite(line, 1, length, stdout);
+  if (buffered) std::fflush(stdout);
   if (g_logFile) {
     DWORD written = 0;
     WriteFile(g_logFile.get(), line, static_cast<DWORD>(length), &written, nullptr);

@@ -1,5 +1,6 @@
 #include "payload/archive_reader.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "payload/safe_path.h"
@@ -26,23 +27,52 @@ Reader::Reader(ByteSource& source, std::unique_ptr<ChunkDecompressor> decompress
     : source_(source),
       decompressor_(std::move(decompressor)),
       input_(AllocateZeroed(kMaxChunkLength)),
-      output_(AllocateZeroed(kMaxChunkLength)) {
+      output_(AllocateZeroed(kMaxChunkLength)),
+      ahead_(AllocateZeroed(kReadAheadLength)) {
   // Without its buffers the reader cannot work at all; ReadHeader stops it before it starts.
-  if (!input_ || !output_) decompressor_.reset();
+  if (!input_ || !output_ || !ahead_) decompressor_.reset();
 }
 
 Reader::~Reader() = default;
 
-// Sources deliver short only at the end of their data, so one Read per field is enough and a short one means
-// the archive ended there.
+// Headers are a few bytes each: they come out of a read-ahead buffer that one source read fills, so a small entry
+// costs no read of its own. Reads as long as the buffer go straight to the caller's memory. Sources deliver short
+// only at the end of their data, so a short read means the archive ended there.
 bool Reader::ReadExactly(void* buffer, size_t length, size_t* got) {
-  size_t delivered = 0;
-  if (!source_.Read(buffer, length, &delivered)) {
-    *got = 0;
-    return false;
+  uint8_t* out = static_cast<uint8_t*>(buffer);
+  size_t done = 0;
+  while (done < length) {
+    if (aheadPosition_ < aheadLength_) {
+      const size_t piece = std::min(length - done, aheadLength_ - aheadPosition_);
+      std::memcpy(out + done, ahead_.get() + aheadPosition_, piece);
+      aheadPosition_ += piece;
+      done += piece;
+      continue;
+    }
+    if (sourceEnded_) break;
+    bool direct = length - done >= kReadAheadLength;
+    size_t want = direct ? length - done : kReadAheadLength;
+    size_t delivered = 0;
+    if (!source_.Read(direct ? out + done : ahead_.get(), want, &delivered)) {
+      // A source that fails past what is needed now (a bad block further on) must not fail this read: ask again
+      // for just these bytes, as if there were no read-ahead.
+      if (direct || !source_.Read(out + done, length - done, &delivered)) {
+        *got = 0;
+        return false;
+      }
+      direct = true;
+      want = length - done;
+    }
+    if (delivered < want) sourceEnded_ = true;
+    if (direct) {
+      done += delivered;
+    } else {
+      aheadPosition_ = 0;
+      aheadLength_ = delivered;
+    }
   }
-  *got = delivered < length ? delivered : length;
-  return delivered >= length;
+  *got = done;
+  return done == length;
 }
 
 bool Reader::ReadHeader(std::string* error) {
@@ -113,7 +143,9 @@ RecordOutcome Reader::NextRecord(Entry* entry, std::string* error) {
     }
     uint8_t extra = 0;
     size_t extraGot = 0;
-    if (source_.Read(&extra, 1, &extraGot) && extraGot == 0) return RecordOutcome::kEnd;
+    if (aheadPosition_ == aheadLength_ && (sourceEnded_ || (source_.Read(&extra, 1, &extraGot) && extraGot == 0))) {
+      return RecordOutcome::kEnd;
+    }
     return FailRecord(error, "trailing bytes after the end record");
   }
   const bool deltaTag = isDelta_ && (tag == kTagReference || tag == kTagPatch);

@@ -32,7 +32,7 @@ using DataCallback = std::function<bool(const uint8_t* data, size_t length)>;
 
 class Reader {
  public:
-  // Allocates two 4 MiB buffers (zero-filled, reused for every chunk) and creates the XPRESS_HUFF
+  // Allocates two 4 MiB buffers and a 64 KiB read-ahead (zero-filled, reused for every chunk) and creates the XPRESS_HUFF
   // decompressor; a failure is reported by ReadHeader. The source must outlive the Reader.
   explicit Reader(ByteSource& source);
   // Takes the decompressor to use; null stands for one that could not be created.
@@ -84,6 +84,8 @@ class Reader {
   // does, where building 8 MiB of buffers per archive would dominate).
   void Restart() {
     entriesRead_ = 0;
+    aheadPosition_ = aheadLength_ = 0;
+    sourceEnded_ = false;
     isDelta_ = false;
     baseFiles_.clear();
   }
@@ -101,6 +103,12 @@ class Reader {
   ZeroedBuffer input_;
   ZeroedBuffer output_;
   uint64_t entriesRead_ = 0;
+  // Read ahead of the record headers (see ReadExactly).
+  static constexpr size_t kReadAheadLength = 65536;
+  ZeroedBuffer ahead_;
+  size_t aheadPosition_ = 0;
+  size_t aheadLength_ = 0;
+  bool sourceEnded_ = false;
   bool acceptDelta_ = false;
   bool isDelta_ = false;
   Sha256Digest baseId_{};

@@ -30,7 +30,7 @@ int RunExtract(ByteSource& source, const WideString& out, const WideString& base
     LogError("extract: %s", error.c_str());
     return 1;
   }
-  FileHasher hasher;
+  WriteSession session;
   const WideString baseFolder = base.empty() ? WideString() : securefs::LongPath(base);
   if (reader.isDelta()) {
     const std::string missing = MissingBase(reader, baseFolder);
@@ -71,9 +71,9 @@ int RunExtract(ByteSource& source, const WideString& out, const WideString& base
     if ((outcome == RecordOutcome::kEntry || fromBase) && !seen.insert(EntryFileKey(entry.path)).second) {
       error = "duplicate path " + QuotedPath(entry.path);
     } else if (outcome == RecordOutcome::kEntry
-                   ? WriteEntry(reader, entry, EntryTargetPath(folder, entry.path), hasher, &error)
+                   ? WriteEntry(reader, entry, EntryTargetPath(folder, entry.path), session, &error)
                    : fromBase && WriteEntryFrom(DeltaContent(reader, outcome, entry, baseFolder, copyBuffer), entry,
-                                                EntryTargetPath(folder, entry.path), hasher, &error)) {
+                                                EntryTargetPath(folder, entry.path), session, &error)) {
       totalBytes += entry.size;
       written.push_back(std::move(entry));
       continue;

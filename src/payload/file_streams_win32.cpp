@@ -20,8 +20,9 @@ class FileSource final : public ByteSource {
       const DWORD piece = static_cast<DWORD>(std::min(length - *bytesGot, kMaxBytesPerCall));
       DWORD got = 0;
       if (!ReadFile(file_.get(), static_cast<uint8_t*>(buffer) + *bytesGot, piece, &got, nullptr)) return false;
-      if (got == 0) break;
       *bytesGot += got;
+      // A disk file reads short only at its end; asking again would only hear so.
+      if (got < piece) break;
     }
     return true;
   }

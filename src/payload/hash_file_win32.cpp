@@ -23,17 +23,14 @@ bool FileHasher::Hash(const WideString& path, uint64_t* length, Sha256Digest* sh
   if (!file) return false;
   Sha256 accumulator;
   *length = 0;
-  while (true) {
-    DWORD filled = 0;
-    while (filled < kHashBufferLength) {
-      DWORD got = 0;
-      if (!ReadFile(file.get(), buffer_.get() + filled, kHashBufferLength - filled, &got, nullptr)) return false;
-      if (got == 0) break;
-      filled += got;
-    }
-    if (filled == 0) break;
-    accumulator.Add(buffer_.get(), filled);
-    *length += filled;
+  // A disk file's read comes back short only at its end, so a small file costs one read, not a second one for the
+  // end-of-file answer.
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(file.get(), buffer_.get(), kHashBufferLength, &got, nullptr)) return false;
+    accumulator.Add(buffer_.get(), got);
+    *length += got;
+    if (got < kHashBufferLength) break;
   }
   return accumulator.Finish(sha256);
 }

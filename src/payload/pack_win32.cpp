@@ -5,9 +5,12 @@
 #include "core/log.h"
 #include "core/unique_handle_win32.h"
 #include "payload/archive_writer.h"
+#include "payload/buffered_sink.h"
 #include "payload/delta_pack.h"
 #include "payload/commands.h"
 #include "payload/file_streams.h"
+#include "payload/memory_streams.h"
+#include "payload/sha256.h"
 #include "payload/hash_file.h"
 #include "payload/pack_walk.h"
 #include "securefs/paths.h"
@@ -43,19 +46,52 @@ bool WriteArchive(ByteSink& sink, const std::vector<PackItem>& files, uint64_t* 
     *error = "write failed";
     return false;
   }
-  FileHasher hasher;
+  // Each file is opened once. One that fits a chunk is read whole into memory, hashed there and packed from there;
+  // a larger one is hashed through the handle, which then starts over for AddFile. AddFile hashes again while
+  // packing, so a file that changed in between still fails.
+  const ZeroedBuffer whole = AllocateZeroed(kMaxChunkLength);
+  if (!whole) {
+    *error = "could not create the XPRESS_HUFF compressor";
+    return false;
+  }
   for (const PackItem& file : files) {
-    // The digest stands in the record header ahead of the data, so each file is read once to hash it; AddFile reads
-    // it again and proves that what it packed is what was hashed.
-    uint64_t length = 0;
-    Sha256Digest digest{};
-    if (!hasher.Hash(file.fullPath, &length, &digest)) {
-      *error = "could not read " + WideToUtf8(securefs::DisplayPath(file.fullPath));
+    const auto unreadable = [&] { *error = "could not read " + WideToUtf8(securefs::DisplayPath(file.fullPath)); };
+    const std::unique_ptr<ByteSource> content = OpenFileSource(file.fullPath, error);
+    if (!content) {
+      unreadable();
       return false;
     }
-    const std::unique_ptr<ByteSource> content = OpenFileSource(file.fullPath, error);
-    if (!content) return false;
-    if (!writer.AddFile(file.relativePath, length, digest, *content, error)) return false;
+    size_t got = 0;
+    if (!content->Read(whole.get(), kMaxChunkLength, &got)) {
+      unreadable();
+      return false;
+    }
+    Sha256 hash;
+    hash.Add(whole.get(), got);
+    uint64_t length = got;
+    if (got == kMaxChunkLength) {
+      for (size_t more = got; more == kMaxChunkLength; length += more) {
+        if (!content->Read(whole.get(), kMaxChunkLength, &more)) {
+          unreadable();
+          return false;
+        }
+        hash.Add(whole.get(), more);
+      }
+    }
+    Sha256Digest digest{};
+    if (!hash.Finish(&digest)) {
+      unreadable();
+      return false;
+    }
+    if (length < kMaxChunkLength) {
+      MemorySource inMemory(whole.get(), got);
+      if (!writer.AddFile(file.relativePath, length, digest, inMemory, error)) return false;
+    } else if (!content->Rewind()) {
+      unreadable();
+      return false;
+    } else if (!writer.AddFile(file.relativePath, length, digest, *content, error)) {
+      return false;
+    }
     *inputBytes += length;
   }
   if (!writer.Finish(error)) return false;
@@ -133,10 +169,15 @@ int RunPack(const WideString& src, const WideString& out, const std::vector<std:
   std::string error;
   bool packed = false;
   {
-    const std::unique_ptr<CountingSink> sink = CreateFileSink(archive.get());
-    packed = base.empty() ? WriteArchive(*sink, files, &inputBytes, &error)
-                          : WriteDelta(*sink, files, base, &inputBytes, &counts, &error);
-    archiveBytes = sink->bytesWritten();
+    const std::unique_ptr<CountingSink> file = CreateFileSink(archive.get());
+    BufferedSink sink(*file, kMaxChunkLength);
+    packed = base.empty() ? WriteArchive(sink, files, &inputBytes, &error)
+                          : WriteDelta(sink, files, base, &inputBytes, &counts, &error);
+    if (packed && !sink.Flush()) {
+      packed = false;
+      error = "write failed";
+    }
+    archiveBytes = file->bytesWritten();
   }
   // A close that fails may have lost data the cache still held; the archive is then not trustworthy.
   const bool closed = CloseHandle(archive.release()) != FALSE;

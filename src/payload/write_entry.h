@@ -33,12 +33,22 @@ bool WriteEntry(Reader& reader, const Entry& entry, const WideString& target, st
 bool WriteEntry(Reader& reader, const Entry& entry, const WideString& target, FileHasher& hasher, std::string* error,
                 bool flush = false);
 
+// What a command that writes a whole tree keeps from one entry to the next: the read-back hasher, and the folder the
+// last write made sure of (entries come sorted by path, so the next file mostly lands there too).
+struct WriteSession {
+  FileHasher hasher;
+  WideString folder;
+};
+// WriteEntry for such a command: a folder is made sure of once for the files that follow each other into it.
+bool WriteEntry(Reader& reader, const Entry& entry, const WideString& target, WriteSession& session,
+                std::string* error);
+
 // Produces an entry's content into `onData` and proves it; false with *error when it cannot or the proof fails.
 using ContentProducer = std::function<bool(const DataCallback& onData, std::string* error)>;
 // WriteEntry with the content from `produce` instead of the Reader: a delta's file taken from or patched against an
 // installed file.
-bool WriteEntryFrom(const ContentProducer& produce, const Entry& entry, const WideString& target, FileHasher& hasher,
-                    std::string* error);
+bool WriteEntryFrom(const ContentProducer& produce, const Entry& entry, const WideString& target,
+                    WriteSession& session, std::string* error);
 
 // Whether `path` names an existing file that is neither a folder nor a reparse point and whose length and SHA-256
 // equal the entry's.

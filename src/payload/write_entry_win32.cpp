@@ -11,15 +11,21 @@ namespace kestrova::payload {
 
 namespace {
 
+// `knownFolder`, when given, is the folder an earlier write of the same run made sure of: entries come sorted by
+// path, so most files land where the one before did and their folder is neither looked at nor created again.
 bool WriteProduced(const ContentProducer& produce, const Entry& entry, const WideString& target, FileHasher& hasher,
-                   std::string* error, bool flush) {
-  const std::string shown = WideToUtf8(securefs::DisplayPath(target));
+                   std::string* error, bool flush, WideString* knownFolder) {
+  const auto shown = [&target] { return WideToUtf8(securefs::DisplayPath(target)); };
   const size_t last = target.find_last_of(L'\\');
   if (last != WideString::npos) {
-    if (!securefs::CreateFolderTree(target.substr(0, last))) {
-      const DWORD code = GetLastError();
-      if (error) *error = "could not create the directory of " + shown + ": " + std::to_string(code);
-      return false;
+    const WideView folder(target.data(), last);
+    if (!knownFolder || WideView(*knownFolder) != folder) {
+      if (!securefs::CreateFolderTree(WideString(folder))) {
+        const DWORD code = GetLastError();
+        if (error) *error = "could not create the directory of " + shown() + ": " + std::to_string(code);
+        return false;
+      }
+      if (knownFolder) knownFolder->assign(folder);
     }
   }
 
@@ -29,22 +35,25 @@ bool WriteProduced(const ContentProducer& produce, const Entry& entry, const Wid
                                 nullptr));
     if (!file) {
       const DWORD code = GetLastError();
-      if (error) *error = "could not create " + shown + ": " + std::to_string(code);
+      if (error) *error = "could not create " + shown() + ": " + std::to_string(code);
       return false;
     }
     const std::unique_ptr<CountingSink> sink = CreateFileSink(file.get());
     written = produce([&](const uint8_t* data, size_t length) { return sink->Write(data, length); }, error);
     if (written && flush && !FlushFileBuffers(file.get())) {
       const DWORD code = GetLastError();
-      if (error) *error = "could not flush " + shown + ": " + std::to_string(code);
+      if (error) *error = "could not flush " + shown() + ": " + std::to_string(code);
       return false;
     }
   }
   if (!written) return false;
 
-  // The data was proven while it streamed through; reading the closed file back proves what reached the disk.
-  if (!FileMatchesEntry(target, entry, hasher)) {
-    if (error) *error = shown + " does not match the archive after writing";
+  // The data was proven while it streamed through; reading the closed file back proves what reached the disk. The
+  // name is the file just created: opening it answers whether it is still a file, with no query beforehand.
+  uint64_t length = 0;
+  Sha256Digest digest{};
+  if (!hasher.Hash(target, &length, &digest) || length != entry.size || digest != entry.sha256) {
+    if (error) *error = shown() + " does not match the archive after writing";
     return false;
   }
   return true;
@@ -57,12 +66,20 @@ bool WriteEntry(Reader& reader, const Entry& entry, const WideString& target, Fi
   const ContentProducer fromArchive = [&reader, &entry](const DataCallback& onData, std::string* readError) {
     return reader.ReadData(entry, onData, readError);
   };
-  return WriteProduced(fromArchive, entry, target, hasher, error, flush);
+  return WriteProduced(fromArchive, entry, target, hasher, error, flush, nullptr);
 }
 
-bool WriteEntryFrom(const ContentProducer& produce, const Entry& entry, const WideString& target, FileHasher& hasher,
-                    std::string* error) {
-  return WriteProduced(produce, entry, target, hasher, error, false);
+bool WriteEntry(Reader& reader, const Entry& entry, const WideString& target, WriteSession& session,
+                std::string* error) {
+  const ContentProducer fromArchive = [&reader, &entry](const DataCallback& onData, std::string* readError) {
+    return reader.ReadData(entry, onData, readError);
+  };
+  return WriteProduced(fromArchive, entry, target, session.hasher, error, false, &session.folder);
+}
+
+bool WriteEntryFrom(const ContentProducer& produce, const Entry& entry, const WideString& target,
+                    WriteSession& session, std::string* error) {
+  return WriteProduced(produce, entry, target, session.hasher, error, false, &session.folder);
 }
 
 bool WriteEntry(Reader& reader, const Entry& entry, const WideString& target, std::string* error) {
