@@ -73,6 +73,9 @@ void ChunkPipeline::Work(ChunkCompressor& compressor) {
 bool ChunkPipeline::QueueBytes(const uint8_t* data, size_t length) {
   if (failed_) return false;
   pending_.insert(pending_.end(), data, data + length);
+  // Many small files queue whole chunk records here without a chunk in between; past a bound, what is in flight
+  // goes out first and then the queue, so memory stays bounded whatever the tree.
+  if (pending_.size() >= kMaxPendingBytes) return Flush();
   return true;
 }
 

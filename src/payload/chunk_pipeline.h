@@ -39,8 +39,10 @@ class ChunkPipeline {
   // False when a slot's buffers could not be allocated; the pipeline must then not be used.
   bool usable() const { return usable_; }
 
-  // Bytes that go out after every chunk submitted so far and before the next one. False once a write failed.
+  // Bytes that go out after every chunk submitted so far and before the next one. Once kMaxPendingBytes are queued,
+  // everything in flight and the queue are written out before it returns. False once a write failed.
   bool QueueBytes(const uint8_t* data, size_t length);
+  static constexpr size_t kMaxPendingBytes = 4u << 20;
 
   // A buffer of kMaxChunkLength bytes for the next chunk's content. Writes out finished chunks, oldest first,
   // waiting for the oldest when no slot is free. Null once a write failed.
