@@ -253,6 +253,8 @@ std::vector<File> PipelineFiles() {
     files.push_back({"small/" + std::to_string(i), test::Compressible(1000 + 7919 * i)});
     if (i % 4 == 0) files.push_back({"empty/" + std::to_string(i), {}});
   }
+  // More small files in a row than the pipeline queues before it writes out (4 MiB).
+  for (int i = 0; i < 90; ++i) files.push_back({"many/" + std::to_string(i), test::Incompressible(50000, i)});
   files.push_back({"big/three-chunks.bin", test::Compressible(2 * kMaxChunkLength + 3)});
   files.push_back({"big/random.bin", test::Incompressible(kMaxChunkLength + 1, 9)});
   files.push_back({"last", {'z'}});
