@@ -21,7 +21,7 @@ rm -rf "$work"
 mkdir -p "$work/msi/Binary" "$work/small"
 if [ "${SMALL_FILES_ONLY:-0}" != 1 ]; then
   cp -r "$corpus" "$work/app"
-  find "$work/app" -type f | head -n 12 | xargs -I{} cp {} "$work/small/"
+  find "$work/app" -type f | sed -n '1,12p' | xargs -I{} cp {} "$work/small/"  # sed reads to the end: no SIGPIPE
 fi
 
 row() {  # name, output file or folder, command...
