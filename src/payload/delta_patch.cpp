@@ -202,9 +202,10 @@ bool PatchDecoder::Fail(std::string* error, const std::string& text) {
 
 const uint8_t* PatchDecoder::Base(uint64_t offset, uint64_t wanted, size_t* available) {
   if (offset < windowStart_ || offset >= windowStart_ + windowLength_) {
-    if (window_.empty()) window_.resize(kWindowBytes);
+    // A small base needs no more window than itself; most patched files are small.
+    if (window_.empty()) window_.resize(static_cast<size_t>(std::min<uint64_t>(kWindowBytes, baseSize_)));
     // Copies jump about the base: each refill reads what is wanted now and a little more, never the whole window.
-    const uint64_t ahead = std::clamp<uint64_t>(wanted, kReadAhead, window_.size());
+    const uint64_t ahead = std::min<uint64_t>(std::max(wanted, kReadAhead), window_.size());
     const size_t length = static_cast<size_t>(std::min<uint64_t>(ahead, baseSize_ - offset));
     if (!base_(offset, window_.data(), length)) return nullptr;
     windowStart_ = offset;
@@ -215,7 +216,7 @@ const uint8_t* PatchDecoder::Base(uint64_t offset, uint64_t wanted, size_t* avai
 }
 
 bool PatchDecoder::Room(std::string* error) {
-  if (pending_.empty()) pending_.resize(kWindowBytes);
+  if (pending_.empty()) pending_.resize(static_cast<size_t>(std::min<uint64_t>(kWindowBytes, targetSize_)));
   if (pendingLength_ < pending_.size()) return true;
   if (!output_(pending_.data(), pendingLength_)) return Fail(error, "could not write the output");
   pendingLength_ = 0;
