@@ -195,39 +195,40 @@ bool Reader::ReadPatch(const Entry& entry, const DataCallback& onData, std::stri
 
 bool Reader::ReadChunks(const std::string& entryPath, uint64_t total, Sha256* accumulator,
                         const DataCallback& onData, std::string* error) {
-  const std::string quoted = QuotedPath(entryPath);
+  // Only a failure names the entry: building the text for every entry would cost each small file an allocation.
+  const auto quoted = [&entryPath] { return QuotedPath(entryPath); };
   uint64_t remaining = total;
   size_t got = 0;
   while (remaining > 0) {
     uint8_t rawField[4], storedField[4], codec = 0;
     if (!ReadExactly(rawField, 4, &got) || !ReadExactly(storedField, 4, &got) || !ReadExactly(&codec, 1, &got)) {
-      return Fail(error, "archive truncated in " + quoted);
+      return Fail(error, "archive truncated in " + quoted());
     }
     const uint32_t rawLength = static_cast<uint32_t>(LoadLittleEndian(rawField, 4));
     const uint32_t storedLength = static_cast<uint32_t>(LoadLittleEndian(storedField, 4));
     if (rawLength < 1 || rawLength > kMaxChunkLength || rawLength > remaining || storedLength < 1 ||
         storedLength > rawLength) {
-      return Fail(error, "corrupt chunk header in " + quoted);
+      return Fail(error, "corrupt chunk header in " + quoted());
     }
 
     if (codec == kCodecStored) {
       if (storedLength != rawLength || !ReadExactly(output_.get(), rawLength, &got)) {
-        return Fail(error, "corrupt stored chunk in " + quoted);
+        return Fail(error, "corrupt stored chunk in " + quoted());
       }
     } else if (codec == kCodecXpressHuff) {
       size_t produced = 0;
       if (!decompressor_ || !ReadExactly(input_.get(), storedLength, &got) ||
           !decompressor_->Decompress(input_.get(), storedLength, output_.get(), kMaxChunkLength, &produced) ||
           produced != rawLength) {
-        return Fail(error, "corrupt compressed chunk in " + quoted);
+        return Fail(error, "corrupt compressed chunk in " + quoted());
       }
     } else {
-      return Fail(error, "unknown codec " + std::to_string(codec) + " in " + quoted);
+      return Fail(error, "unknown codec " + std::to_string(codec) + " in " + quoted());
     }
 
     if (accumulator) accumulator->Add(output_.get(), rawLength);
     if (onData && !onData(output_.get(), rawLength)) {
-      return Fail(error, "could not write " + quoted);
+      return Fail(error, "could not write " + quoted());
     }
     remaining -= rawLength;
   }
