@@ -21,6 +21,7 @@ TEST(ParseArchiveDigestTest, OnlySixtyFourHexDigitsInEitherCase) {
       {"BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD", kAbc},
       {kAbc.substr(1), std::nullopt},
       {kAbc + "0", std::nullopt},
+      {"", std::nullopt},  // the package's property left empty
       // The characters just outside each range of digits, and its last digit.
       {"/" + kAbc.substr(1), std::nullopt},
       {":" + kAbc.substr(1), std::nullopt},

@@ -336,3 +336,64 @@ TEST(ArchiveReaderTest, RestartReadsAnotherArchiveAsIfNew) {
 
 }  // namespace
 }  // namespace kestrova::payload
+
+namespace kestrova::payload {
+namespace {
+
+// A delta's header: the base record with `count` as its number of files, then `files` base files ("b0", "b1", ...).
+Bytes DeltaHeader(uint32_t count, uint32_t files) {
+  Bytes out;
+  test::PutHeader(out, kArchiveVersionDelta);
+  out.push_back(kTagBase);
+  out.insert(out.end(), 32, 0xAB);
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(count >> (8 * i)));
+  for (uint32_t i = 0; i < files; ++i) {
+    const std::string path = "b" + std::to_string(i);
+    out.push_back(static_cast<uint8_t>(path.size()));
+    out.push_back(0);
+    out.insert(out.end(), path.begin(), path.end());
+    out.insert(out.end(), 40, 0);
+  }
+  return out;
+}
+
+// The outcome of the first record after a delta header with two base files: a reference to base file `index`.
+RecordOutcome ReferenceTo(uint32_t index, std::string* error) {
+  Bytes archive = DeltaHeader(2, 2);
+  archive.push_back(kTagReference);
+  archive.insert(archive.end(), {1, 0, 'f'});
+  archive.insert(archive.end(), 40, 0);
+  for (int i = 0; i < 4; ++i) archive.push_back(static_cast<uint8_t>(index >> (8 * i)));
+  MemorySource source(archive);
+  Reader reader(source);
+  reader.AcceptDelta();
+  if (!reader.ReadHeader(error)) return RecordOutcome::kFailure;
+  Entry entry;
+  return reader.NextRecord(&entry, error);
+}
+
+TEST(ArchiveReaderTest, BaseRecordBoundsAndBaseIndexBound) {
+  const struct {
+    Bytes archive;
+    const char* error;
+  } rows[] = {
+      {DeltaHeader(kMaxBaseFiles + 1, 0), "corrupt base record"},
+      {DeltaHeader(kMaxBaseFiles, 0), "archive truncated in the base record"},
+      {DeltaHeader(1, 1), ""},
+  };
+  for (const auto& row : rows) {
+    MemorySource source(row.archive);
+    Reader reader(source);
+    reader.AcceptDelta();
+    std::string error;
+    EXPECT_EQ(reader.ReadHeader(&error), row.error[0] == '\0') << row.error;
+    EXPECT_EQ(error, row.error);
+  }
+  std::string error;
+  EXPECT_EQ(ReferenceTo(1, &error), RecordOutcome::kReference) << error;
+  EXPECT_EQ(ReferenceTo(2, &error), RecordOutcome::kFailure);
+  EXPECT_EQ(error, "corrupt record header");
+}
+
+}  // namespace
+}  // namespace kestrova::payload
