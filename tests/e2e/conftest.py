@@ -3,9 +3,11 @@
 Each test gets a fresh scratch folder on the prefix's C: drive and a `tool` that runs the exe with arguments and
 returns the exit code, standard output, standard error and (when the test names one) the log file's text.
 """
+import contextlib
 import os
 import shutil
 import subprocess
+import time
 from dataclasses import dataclass
 from pathlib import Path, PureWindowsPath
 
@@ -73,6 +75,25 @@ def run_tool(*args, unelevated=False, timeout=120):
     command += [str(a) for a in args]
     done = subprocess.run(command, env=wine_env(), capture_output=True, timeout=timeout)
     return Run(done.returncode, done.stdout.decode("utf-8", "replace"), done.stderr.decode("utf-8", "replace"))
+
+
+@contextlib.contextmanager
+def held_by_cmd(scratch, redirection):
+    """A Wine cmd holding `redirection` ("> C:\\x" opens without sharing, ">> C:\\x" for appending) open while
+    `set /p` waits for a line; it creates "held.ready" in the scratch folder just before it opens it."""
+    holder = subprocess.Popen(["wine", "cmd", "/c", f"type nul > {scratch.win_path('held.ready')} & "
+                               f"set /p x= {redirection}"], env=wine_env(), stdin=subprocess.PIPE,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        for _ in range(100):
+            if scratch.host_path("held.ready").exists():
+                break
+            time.sleep(0.1)
+        time.sleep(1)
+        yield
+    finally:
+        holder.stdin.close()
+        holder.wait(timeout=60)
 
 
 @pytest.fixture(scope="session", autouse=True)

@@ -8,11 +8,10 @@ remove, and newdev is caught only where it would load at start-up."""
 import shutil
 import subprocess
 import tempfile
-import time
 
 import pytest
 
-from conftest import BUILD_DIR, EXE, LAUNCHER, Run, run_tool, wine_env
+from conftest import BUILD_DIR, EXE, LAUNCHER, Run, held_by_cmd, run_tool, wine_env
 from test_drivers import make_certificate
 from test_payload_road import build_package
 
@@ -47,18 +46,9 @@ def swap_while_the_lock_is_held(scratch, run):
     scratch.host_path("Corvella.staging").mkdir()
     scratch.host_path("Corvella.staging/.complete").write_text("1.0.0")
     lock = scratch.win_path("Corvella.swap.lock")
-    # cmd keeps its redirection open while `set /p` waits for a line; the swap's lock (no sharing) then cannot open.
-    holder = subprocess.Popen(["wine", "cmd", "/c", f"set /p x= > {lock}"], env=wine_env(), stdin=subprocess.PIPE,
-                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    try:
-        for _ in range(100):
-            if scratch.host_path("Corvella.swap.lock").exists():
-                break
-            time.sleep(0.1)
+    # The swap's lock (no sharing) cannot open while cmd holds it.
+    with held_by_cmd(scratch, f"> {lock}"):
         done = run("swap", "--appdir", scratch.win_path("Corvella"))
-    finally:
-        holder.stdin.close()
-        holder.wait(timeout=60)
     assert done.code == 0, done.stdout
     assert "swap: lock_held; leaving the staging dir for Dovrecat" in done.messages(), done.stdout
     assert f"swap: no process is listed as holding files in {lock}" in done.messages(), done.stdout

@@ -3,11 +3,10 @@ here): install, repair, upgrade and removal, and the archive pinned by the diges
 import hashlib
 import shutil
 import subprocess
-import time
 
 import pytest
 
-from conftest import DRIVE_C, EXE, LAUNCHER, SOURCE_DIR, wine_env
+from conftest import DRIVE_C, EXE, LAUNCHER, SOURCE_DIR, held_by_cmd, wine_env
 from test_host_pack import HOST_PACK
 from test_payload_road import build_package
 
@@ -129,21 +128,9 @@ def test_a_wrong_digest_or_a_writer_on_the_package_refuses_before_anything_is_wr
     assert f"extract: the archive in {scratch.win_path('p.msi')} does not match the digest the package carries" in \
         run.messages()
 
-    # cmd keeps its redirection open for writing while `set /p` waits for a line; it opens it just after "ready".
-    holder = subprocess.Popen(["wine", "cmd", "/c", f"type nul > {scratch.win_path('ready')} & "
-                               f"set /p x= >> {scratch.win_path('p.msi')}"], env=wine_env(), stdin=subprocess.PIPE,
-                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    try:
-        for _ in range(100):
-            if scratch.host_path("ready").exists():
-                break
-            time.sleep(0.1)
-        time.sleep(1)
+    with held_by_cmd(scratch, f">> {scratch.win_path('p.msi')}"):
         run = tool(*extract, digest.upper(), unelevated=True)
-    finally:
-        holder.stdin.close()
-        holder.wait(timeout=60)
     assert run.code == 1
     assert (f"extract: {scratch.win_path('p.msi')} is open for writing by another process; not reading an archive "
             "that could change") in run.messages()
-    assert sorted(p.name for p in scratch.host.iterdir()) == ["app", "msi", "p.kvp", "p.msi", "ready"]
+    assert sorted(p.name for p in scratch.host.iterdir()) == ["app", "held.ready", "msi", "p.kvp", "p.msi"]
