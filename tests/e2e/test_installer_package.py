@@ -114,7 +114,7 @@ def test_a_package_whose_archive_does_not_match_its_digest_installs_nothing(corv
     assert not APPDIR.exists() and not TOOLS.exists()
 
 
-def test_a_wrong_digest_or_a_writer_on_the_package_refuses_before_anything_is_written(tool, scratch):
+def test_a_writer_on_the_package_makes_the_pinned_read_refuse_before_anything_is_written(tool, scratch):
     scratch.host_path("app").mkdir()
     scratch.host_path("app/data.bin").write_bytes(b"corvella" * 5000)
     assert tool("pack", "--src", scratch.win_path("app"), "--out", scratch.win_path("p.kvp")).code == 0
@@ -122,11 +122,6 @@ def test_a_wrong_digest_or_a_writer_on_the_package_refuses_before_anything_is_wr
     digest = hashlib.sha256(scratch.host_path("p.kvp").read_bytes()).hexdigest()
     extract = ["extract", "--out", scratch.win_path("Corvella"), "--db", scratch.win_path("p.msi"), "--row",
                "PayloadArchive", "--archive-sha256"]
-
-    run = tool(*extract, digest[:-1] + ("0" if digest[-1] != "0" else "1"), unelevated=True)
-    assert run.code == 1
-    assert f"extract: the archive in {scratch.win_path('p.msi')} does not match the digest the package carries" in \
-        run.messages()
 
     with held_by_cmd(scratch, f">> {scratch.win_path('p.msi')}"):
         run = tool(*extract, digest.upper(), unelevated=True)
