@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "payload/decode_ahead.h"
+
 #include "payload/safe_path.h"
 #include "payload/sha256.h"
 
@@ -127,7 +129,38 @@ bool Reader::ReadBaseRecord(std::string* error) {
   return true;
 }
 
+bool Reader::UseWorkers(unsigned workers) {
+  if (workers == 0 || !decompressor_) return false;
+  std::vector<std::unique_ptr<ChunkDecompressor>> decompressors;
+  for (unsigned i = 0; i < workers; ++i) {
+    decompressors.push_back(CreateChunkDecompressor());
+    if (!decompressors.back()) return false;
+  }
+  auto ahead = std::make_unique<DecodeAhead>(*this, std::move(decompressors));
+  if (!ahead->usable()) return false;
+  decodeAhead_ = std::move(ahead);
+  return true;
+}
+
+void Reader::Restart() {
+  decodeAhead_.reset();
+  entriesRead_ = 0;
+  aheadPosition_ = aheadLength_ = 0;
+  sourceEnded_ = false;
+  isDelta_ = false;
+  baseFiles_.clear();
+}
+
+uint64_t Reader::entriesRead() const { return decodeAhead_ ? decodeAhead_->entriesRead() : entriesRead_; }
+
+const DeltaRecord& Reader::delta() const { return decodeAhead_ ? decodeAhead_->delta() : delta_; }
+
 RecordOutcome Reader::NextRecord(Entry* entry, std::string* error) {
+  if (decodeAhead_) return decodeAhead_->NextRecord(entry, error);
+  return ReadRecord(entry, error);
+}
+
+RecordOutcome Reader::ReadRecord(Entry* entry, std::string* error) {
   uint8_t tag = 0;
   size_t got = 0;
   if (!ReadExactly(&tag, 1, &got)) return FailRecord(error, "archive truncated: no end record");
@@ -180,6 +213,7 @@ RecordOutcome Reader::NextRecord(Entry* entry, std::string* error) {
 }
 
 bool Reader::ReadData(const Entry& entry, const DataCallback& onData, std::string* error) {
+  if (decodeAhead_) return decodeAhead_->ReadData(entry, onData, error);
   Sha256 accumulator;
   if (!ReadChunks(entry.path, entry.size, &accumulator, onData, error)) return false;
   Sha256Digest actual;
@@ -190,45 +224,60 @@ bool Reader::ReadData(const Entry& entry, const DataCallback& onData, std::strin
 }
 
 bool Reader::ReadPatch(const Entry& entry, const DataCallback& onData, std::string* error) {
+  if (decodeAhead_) return decodeAhead_->ReadPatch(entry, onData, error);
   return ReadChunks(entry.path, delta_.patchLength, nullptr, onData, error);
 }
 
+bool Reader::ReadChunkHeader(const std::string& path, uint64_t remaining, ChunkHeader* header,
+                             std::string* error) {
+  uint8_t field[kChunkHeaderLength];
+  size_t got = 0;
+  if (!ReadExactly(field, sizeof field, &got)) return Fail(error, "archive truncated in " + QuotedPath(path));
+  header->rawLength = static_cast<uint32_t>(LoadLittleEndian(field, 4));
+  header->storedLength = static_cast<uint32_t>(LoadLittleEndian(field + 4, 4));
+  header->codec = field[8];
+  const uint32_t raw = header->rawLength, stored = header->storedLength;
+  if (raw < 1 || raw > kMaxChunkLength || raw > remaining || stored < 1 || stored > raw) {
+    return Fail(error, "corrupt chunk header in " + QuotedPath(path));
+  }
+  if (header->codec == kCodecStored) {
+    if (stored != raw) return Fail(error, "corrupt stored chunk in " + QuotedPath(path));
+  } else if (header->codec != kCodecXpressHuff) {
+    return Fail(error, "unknown codec " + std::to_string(header->codec) + " in " + QuotedPath(path));
+  }
+  return true;
+}
+
+bool Reader::ReadChunkBytes(const std::string& path, const ChunkHeader& header, uint8_t* buffer,
+                            std::string* error) {
+  size_t got = 0;
+  if (ReadExactly(buffer, header.storedLength, &got)) return true;
+  const char* kind = header.codec == kCodecStored ? "corrupt stored chunk in " : "corrupt compressed chunk in ";
+  return Fail(error, kind + QuotedPath(path));
+}
+
+// Only a failure names the entry: building the text for every entry would cost each small file an allocation.
 bool Reader::ReadChunks(const std::string& entryPath, uint64_t total, Sha256* accumulator,
                         const DataCallback& onData, std::string* error) {
-  // Only a failure names the entry: building the text for every entry would cost each small file an allocation.
-  const auto quoted = [&entryPath] { return QuotedPath(entryPath); };
   uint64_t remaining = total;
-  size_t got = 0;
   while (remaining > 0) {
-    uint8_t rawField[4], storedField[4], codec = 0;
-    if (!ReadExactly(rawField, 4, &got) || !ReadExactly(storedField, 4, &got) || !ReadExactly(&codec, 1, &got)) {
-      return Fail(error, "archive truncated in " + quoted());
-    }
-    const uint32_t rawLength = static_cast<uint32_t>(LoadLittleEndian(rawField, 4));
-    const uint32_t storedLength = static_cast<uint32_t>(LoadLittleEndian(storedField, 4));
-    if (rawLength < 1 || rawLength > kMaxChunkLength || rawLength > remaining || storedLength < 1 ||
-        storedLength > rawLength) {
-      return Fail(error, "corrupt chunk header in " + quoted());
-    }
-
-    if (codec == kCodecStored) {
-      if (storedLength != rawLength || !ReadExactly(output_.get(), rawLength, &got)) {
-        return Fail(error, "corrupt stored chunk in " + quoted());
-      }
-    } else if (codec == kCodecXpressHuff) {
-      size_t produced = 0;
-      if (!decompressor_ || !ReadExactly(input_.get(), storedLength, &got) ||
-          !decompressor_->Decompress(input_.get(), storedLength, output_.get(), kMaxChunkLength, &produced) ||
-          produced != rawLength) {
-        return Fail(error, "corrupt compressed chunk in " + quoted());
-      }
+    ChunkHeader header;
+    if (!ReadChunkHeader(entryPath, remaining, &header, error)) return false;
+    const uint32_t rawLength = header.rawLength;
+    if (header.codec == kCodecStored) {
+      if (!ReadChunkBytes(entryPath, header, output_.get(), error)) return false;
     } else {
-      return Fail(error, "unknown codec " + std::to_string(codec) + " in " + quoted());
+      size_t produced = 0;
+      if (!ReadChunkBytes(entryPath, header, input_.get(), error)) return false;
+      if (!decompressor_ || !decompressor_->Decompress(input_.get(), header.storedLength, output_.get(),
+                                                       kMaxChunkLength, &produced) ||
+          produced != rawLength) {
+        return Fail(error, "corrupt compressed chunk in " + QuotedPath(entryPath));
+      }
     }
-
     if (accumulator) accumulator->Add(output_.get(), rawLength);
     if (onData && !onData(output_.get(), rawLength)) {
-      return Fail(error, "could not write " + quoted());
+      return Fail(error, "could not write " + QuotedPath(entryPath));
     }
     remaining -= rawLength;
   }

@@ -18,6 +18,8 @@
 
 namespace kestrova::payload {
 
+class DecodeAhead;
+
 // The numbers are fixed.
 enum class RecordOutcome : int {
   kEntry = 0,      // a file record was read into the Entry
@@ -51,12 +53,17 @@ class Reader {
   // "archive truncated in the base record", "unsafe path '<path>'".
   bool ReadHeader(std::string* error);
 
+  // After a successful ReadHeader: from here on, chunks are decompressed on `workers` threads ahead of the entry the
+  // caller is at (see decode_ahead.h), with the same outcomes, texts and content as without. False, reading on
+  // alone, for 0 workers or when a decompressor or the buffers cannot be had.
+  bool UseWorkers(unsigned workers);
+
   // After ReadHeader: whether this is a delta, and its base record.
   bool isDelta() const { return isDelta_; }
   const Sha256Digest& baseId() const { return baseId_; }
   const std::vector<BaseFile>& baseFiles() const { return baseFiles_; }
   // After NextRecord returned kReference or kPatch.
-  const DeltaRecord& delta() const { return delta_; }
+  const DeltaRecord& delta() const;
 
   // After kPatch: reads the patch's chunks, handing each chunk's content to `onData`. Proves nothing: the patched
   // content is proven against the entry by whoever applies it. Failures as ReadData's, but never a SHA-256 mismatch.
@@ -77,20 +84,25 @@ class Reader {
   bool ReadData(const Entry& entry, const DataCallback& onData, std::string* error);
 
   // File records whose header has been read.
-  uint64_t entriesRead() const { return entriesRead_; }
+  uint64_t entriesRead() const;
 
   // Makes the Reader ready for another archive from wherever its source now stands, as if newly constructed
   // but keeping its buffers and decompressor: for a caller that reads many archives in a row (the fuzz target
   // does, where building 8 MiB of buffers per archive would dominate).
-  void Restart() {
-    entriesRead_ = 0;
-    aheadPosition_ = aheadLength_ = 0;
-    sourceEnded_ = false;
-    isDelta_ = false;
-    baseFiles_.clear();
-  }
+  void Restart();
 
  private:
+  friend class DecodeAhead;
+  struct ChunkHeader {
+    uint32_t rawLength = 0;
+    uint32_t storedLength = 0;
+    uint8_t codec = 0;
+  };
+
+  RecordOutcome ReadRecord(Entry* entry, std::string* error);
+  // A chunk's header, checked against the `remaining` content of `path`; then its stored bytes into `buffer`.
+  bool ReadChunkHeader(const std::string& path, uint64_t remaining, ChunkHeader* header, std::string* error);
+  bool ReadChunkBytes(const std::string& path, const ChunkHeader& header, uint8_t* buffer, std::string* error);
   // One Read of `length` bytes; true only when all of them arrived. *got tells how many did (0 on failure).
   bool ReadExactly(void* buffer, size_t length, size_t* got);
   bool ReadBaseRecord(std::string* error);
@@ -114,6 +126,7 @@ class Reader {
   Sha256Digest baseId_{};
   std::vector<BaseFile> baseFiles_;
   DeltaRecord delta_;
+  std::unique_ptr<DecodeAhead> decodeAhead_;
 };
 
 }  // namespace kestrova::payload

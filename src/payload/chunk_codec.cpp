@@ -1,5 +1,7 @@
 #include "payload/chunk_codec.h"
 
+#include <thread>
+
 #include "xpress/xpress_huff.h"
 
 namespace kestrova::payload {
@@ -36,6 +38,12 @@ std::unique_ptr<ChunkCompressor> CreatePortableChunkCompressor() {
 
 std::unique_ptr<ChunkDecompressor> CreatePortableChunkDecompressor() {
   return std::make_unique<PortableChunkDecompressor>();
+}
+
+unsigned CodecWorkers() {
+  const unsigned processors = std::thread::hardware_concurrency();
+  if (processors == 0) return 1;
+  return processors < 4 ? processors : 4;
 }
 
 // The Windows build defines the factories in chunk_codec_win32.cpp, where the Compression API may be used.

@@ -32,6 +32,10 @@ class ChunkDecompressor {
 std::unique_ptr<ChunkCompressor> CreateChunkCompressor();
 std::unique_ptr<ChunkDecompressor> CreateChunkDecompressor();
 
+// Codec threads for a pack, and for an extract, stage or verify: one per processor, at most four (each keeps
+// 8 to 12 MiB of buffers); 1 when unknown.
+unsigned CodecWorkers();
+
 // Our codec, whatever the platform (the factories' fallback; tests use it to build chunks by hand).
 std::unique_ptr<ChunkCompressor> CreatePortableChunkCompressor();
 std::unique_ptr<ChunkDecompressor> CreatePortableChunkDecompressor();

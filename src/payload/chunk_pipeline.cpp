@@ -16,12 +16,6 @@ bool WriteChunkRecord(ByteSink& sink, const uint8_t* data, size_t length, const 
   return sink.Write(header, sizeof header) && sink.Write(data, length);
 }
 
-unsigned PackCompressionWorkers() {
-  const unsigned processors = std::thread::hardware_concurrency();
-  if (processors == 0) return 1;
-  return processors < 4 ? processors : 4;
-}
-
 ChunkPipeline::ChunkPipeline(ByteSink& sink, std::vector<std::unique_ptr<ChunkCompressor>> compressors)
     : sink_(sink), compressors_(std::move(compressors)), slots_(compressors_.size() + 1) {
   for (Slot& slot : slots_) {

@@ -23,9 +23,6 @@ namespace kestrova::payload {
 bool WriteChunkRecord(ByteSink& sink, const uint8_t* data, size_t length, const uint8_t* compressed,
                       size_t compressedLength, bool compressedOk);
 
-// Workers for a pack: one per processor, at most four (each keeps 12 MiB of buffers); 1 when unknown.
-unsigned PackCompressionWorkers();
-
 class ChunkPipeline {
  public:
   // One worker per compressor (none may be null); one slot more than workers, so that one chunk can be read

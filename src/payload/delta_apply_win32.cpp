@@ -66,7 +66,7 @@ std::string MissingBase(const Reader& reader, const WideString& baseFolder) {
   // Every base file is read whole before anything is written; the files are shared out over the pack's workers,
   // each hashing with its own buffer, and the first failing file in archive order is the one named.
   const std::vector<BaseFile>& files = reader.baseFiles();
-  const size_t workers = std::min<size_t>(PackCompressionWorkers(), files.size());
+  const size_t workers = std::min<size_t>(CodecWorkers(), files.size());
   std::vector<std::string> reasons(files.size());
   const auto check = [&](size_t first) {
     FileHasher hasher;

@@ -172,7 +172,7 @@ bool HashFile(const WideString& path, uint8_t* buffer, uint64_t* length, Sha256D
 }
 
 bool WriteArchive(ByteSink& sink, const std::vector<PackItem>& files, uint64_t* inputBytes, std::string* error) {
-  Writer writer(sink, PackCompressionWorkers());
+  Writer writer(sink, CodecWorkers());
   const ZeroedBuffer hashBuffer = AllocateZeroed(kHashBufferLength);
   if (!writer.HasCompressor() || !hashBuffer) {
     *error = "could not create the XPRESS_HUFF compressor";
@@ -239,7 +239,7 @@ bool WriteDelta(ByteSink& sink, const std::vector<PackItem>& files, const std::s
     *openError = "could not open " + WideToUtf8(files[index].fullPath) + ": " + std::to_string(code);
     return nullptr;
   };
-  return WriteDeltaArchive(sink, baseSource, entries, openFile, PackCompressionWorkers(), counts, error);
+  return WriteDeltaArchive(sink, baseSource, entries, openFile, CodecWorkers(), counts, error);
 }
 
 uint64_t MonotonicMilliseconds() {

@@ -37,7 +37,7 @@ std::string SystemMessage(DWORD code) {
 
 // Writes the whole archive into `sink`; false with the first failure's text.
 bool WriteArchive(ByteSink& sink, const std::vector<PackItem>& files, uint64_t* inputBytes, std::string* error) {
-  Writer writer(sink, PackCompressionWorkers());
+  Writer writer(sink, CodecWorkers());
   if (!writer.HasCompressor()) {
     *error = "could not create the XPRESS_HUFF compressor";
     return false;
@@ -123,7 +123,7 @@ bool WriteDelta(ByteSink& sink, const std::vector<PackItem>& files, const WideSt
   const OpenContent openFile = [&files](size_t index, std::string* openError) {
     return OpenFileSource(files[index].fullPath, openError);
   };
-  return WriteDeltaArchive(sink, *baseSource, entries, openFile, PackCompressionWorkers(), counts, error);
+  return WriteDeltaArchive(sink, *baseSource, entries, openFile, CodecWorkers(), counts, error);
 }
 
 }  // namespace

@@ -44,6 +44,8 @@ int RunVerify(ByteSource& source, const WideString& dir, bool repair) {
     LogError("verify: %s", error.c_str());
     return 1;
   }
+  // The archive's later entries are decoded and hashed while the installed files are read.
+  reader.UseWorkers(CodecWorkers());
 
   FileHasher hasher;
   std::vector<Entry> entries;  // only kept for the manifest that a repair rewrites
