@@ -41,6 +41,9 @@ int RunExtract(ByteSource& source, const WideString& out, const WideString& base
     }
   }
 
+  // Later entries are decoded while earlier ones are written and read back.
+  reader.UseWorkers(CodecWorkers());
+
   // Clearing is a recursive delete: one mistyped --out must not wipe a drive or a system folder.
   const std::string refusal = securefs::RemovalRefusal(out);
   if (!refusal.empty()) {
@@ -63,6 +66,14 @@ int RunExtract(ByteSource& source, const WideString& out, const WideString& base
   // matches its manifest while the run reports every file verified; such an archive is refused instead.
   std::set<WideString> seen;
   uint64_t totalBytes = 0;
+  // The session proves files behind the writes: a file that failed its proof is reported as the first failure, with
+  // the count of files before it, just as if the run had stopped there.
+  const auto fail = [&session, &written](std::string error) {
+    uint64_t before = written.size();
+    session.Finish(&before, &error);
+    LogError("extract failed after %llu files: %s", static_cast<unsigned long long>(before), error.c_str());
+    return 1;
+  };
   while (true) {
     Entry entry;
     const RecordOutcome outcome = reader.NextRecord(&entry, &error);
@@ -76,11 +87,14 @@ int RunExtract(ByteSource& source, const WideString& out, const WideString& base
                                                 EntryTargetPath(folder, entry.path), session, &error)) {
       totalBytes += entry.size;
       written.push_back(std::move(entry));
+      uint64_t before = 0;
+      if (session.Failed(&before, &error)) return fail(error);
       continue;
     }
-    LogError("extract failed after %llu files: %s", static_cast<unsigned long long>(written.size()), error.c_str());
-    return 1;
+    return fail(error);
   }
+  uint64_t before = 0;
+  if (!session.Finish(&before, &error)) return fail(error);
 
   if (!WriteManifestFile(folder, written)) {
     LogError("extract: could not write %s\\manifest.json", shown.c_str());

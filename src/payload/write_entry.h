@@ -10,6 +10,7 @@
 #include "payload/archive_format.h"
 #include "payload/archive_reader.h"
 #include "payload/hash_file.h"
+#include "payload/write_session.h"
 
 namespace kestrova::payload {
 
@@ -33,13 +34,9 @@ bool WriteEntry(Reader& reader, const Entry& entry, const WideString& target, st
 bool WriteEntry(Reader& reader, const Entry& entry, const WideString& target, FileHasher& hasher, std::string* error,
                 bool flush = false);
 
-// What a command that writes a whole tree keeps from one entry to the next: the read-back hasher, and the folder the
-// last write made sure of (entries come sorted by path, so the next file mostly lands there too).
-struct WriteSession {
-  FileHasher hasher;
-  WideString folder;
-};
-// WriteEntry for such a command: a folder is made sure of once for the files that follow each other into it.
+// WriteEntry for a command that writes a whole tree: a folder is made sure of once for the files that follow each
+// other into it, and the file is proven by the session's thread after it returns: the session reports a file that
+// fails its proof (Failed, Finish), not this call.
 bool WriteEntry(Reader& reader, const Entry& entry, const WideString& target, WriteSession& session,
                 std::string* error);
 

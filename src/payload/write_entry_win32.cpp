@@ -11,10 +11,11 @@ namespace kestrova::payload {
 
 namespace {
 
-// `knownFolder`, when given, is the folder an earlier write of the same run made sure of: entries come sorted by
-// path, so most files land where the one before did and their folder is neither looked at nor created again.
-bool WriteProduced(const ContentProducer& produce, const Entry& entry, const WideString& target, FileHasher& hasher,
-                   std::string* error, bool flush, WideString* knownFolder) {
+// With a session, the folder is the one it knows when it can be, and the written file is handed to it to prove;
+// without one, `hasher` proves it before this returns.
+bool WriteProduced(const ContentProducer& produce, const Entry& entry, const WideString& target, FileHasher* hasher,
+                   std::string* error, bool flush, WriteSession* session) {
+  WideString* knownFolder = session ? &session->folder : nullptr;
   const auto shown = [&target] { return WideToUtf8(securefs::DisplayPath(target)); };
   const size_t last = target.find_last_of(L'\\');
   if (last != WideString::npos) {
@@ -50,9 +51,13 @@ bool WriteProduced(const ContentProducer& produce, const Entry& entry, const Wid
 
   // The data was proven while it streamed through; reading the closed file back proves what reached the disk. The
   // name is the file just created: opening it answers whether it is still a file, with no query beforehand.
+  if (session) {
+    session->Prove(target, entry);
+    return true;
+  }
   uint64_t length = 0;
   Sha256Digest digest{};
-  if (!hasher.Hash(target, &length, &digest) || length != entry.size || digest != entry.sha256) {
+  if (!hasher->Hash(target, &length, &digest) || length != entry.size || digest != entry.sha256) {
     if (error) *error = shown() + " does not match the archive after writing";
     return false;
   }
@@ -66,7 +71,7 @@ bool WriteEntry(Reader& reader, const Entry& entry, const WideString& target, Fi
   const ContentProducer fromArchive = [&reader, &entry](const DataCallback& onData, std::string* readError) {
     return reader.ReadData(entry, onData, readError);
   };
-  return WriteProduced(fromArchive, entry, target, hasher, error, flush, nullptr);
+  return WriteProduced(fromArchive, entry, target, &hasher, error, flush, nullptr);
 }
 
 bool WriteEntry(Reader& reader, const Entry& entry, const WideString& target, WriteSession& session,
@@ -74,12 +79,12 @@ bool WriteEntry(Reader& reader, const Entry& entry, const WideString& target, Wr
   const ContentProducer fromArchive = [&reader, &entry](const DataCallback& onData, std::string* readError) {
     return reader.ReadData(entry, onData, readError);
   };
-  return WriteProduced(fromArchive, entry, target, session.hasher, error, false, &session.folder);
+  return WriteProduced(fromArchive, entry, target, nullptr, error, false, &session);
 }
 
 bool WriteEntryFrom(const ContentProducer& produce, const Entry& entry, const WideString& target,
                     WriteSession& session, std::string* error) {
-  return WriteProduced(produce, entry, target, session.hasher, error, false, &session.folder);
+  return WriteProduced(produce, entry, target, nullptr, error, false, &session);
 }
 
 bool WriteEntry(Reader& reader, const Entry& entry, const WideString& target, std::string* error) {
