@@ -40,10 +40,8 @@ Writer::Writer(ByteSink& sink, unsigned workers) : sink_(sink) {
     if (!compressors.back()) return;
   }
   pipeline_ = std::make_unique<ChunkPipeline>(sink, std::move(compressors));
-  inlineCompressor_ = CreateChunkCompressor();
-  inlineInput_ = AllocateZeroed(kInlineChunkLength);
-  inlineOutput_ = AllocateZeroed(2 * kInlineChunkLength + 64);
-  if (!pipeline_->usable() || !inlineCompressor_ || !inlineInput_ || !inlineOutput_) pipeline_.reset();
+  smallInput_ = AllocateZeroed(ChunkPipeline::kMaxSmallChunk);
+  if (!pipeline_->usable() || !smallInput_) pipeline_.reset();
 }
 
 Writer::~Writer() = default;
@@ -98,14 +96,14 @@ bool Writer::EmitContent(std::string_view path, uint64_t length, ByteSource& con
   uint64_t remaining = length;
   while (remaining > 0) {
     const size_t piece = remaining < kMaxChunkLength ? static_cast<size_t>(remaining) : kMaxChunkLength;
-    if (pipeline_ && piece <= kInlineChunkLength) {
+    if (pipeline_ && piece <= ChunkPipeline::kMaxSmallChunk) {
       size_t got = 0;
-      if (!content.Read(inlineInput_.get(), piece, &got) || got < piece) {
+      if (!content.Read(smallInput_.get(), piece, &got) || got < piece) {
         Fail(error, QuotedPath(path) + " is shorter than its size");
         return false;
       }
-      if (accumulator) accumulator->Add(inlineInput_.get(), piece);
-      if (!EmitInlineChunk(inlineInput_.get(), piece)) {
+      if (accumulator) accumulator->Add(smallInput_.get(), piece);
+      if (!pipeline_->AddSmallChunk(smallInput_.get(), piece)) {
         Fail(error, "write failed");
         return false;
       }
@@ -169,29 +167,6 @@ bool Writer::AddPatch(std::string_view path, uint64_t size, const Sha256Digest& 
   if (!EmitContent(path, patch.size(), content, nullptr, error)) return false;
   ++entriesWritten_;
   return true;
-}
-
-bool Writer::EmitInlineChunk(const uint8_t* data, size_t length) {
-  size_t compressed = 0;
-  const bool ok =
-      inlineCompressor_->Compress(data, length, inlineOutput_.get(), 2 * kInlineChunkLength + 64, &compressed);
-  // The record is made in memory exactly as WriteChunkRecord writes it to a sink, then queued in order.
-  class RecordSink final : public ByteSink {
-   public:
-    explicit RecordSink(std::vector<uint8_t>& bytes) : bytes_(bytes) {}
-    bool Write(const void* data, size_t length) override {
-      const uint8_t* from = static_cast<const uint8_t*>(data);
-      bytes_.insert(bytes_.end(), from, from + length);
-      return true;
-    }
-
-   private:
-    std::vector<uint8_t>& bytes_;
-  };
-  inlineRecord_.clear();
-  RecordSink record(inlineRecord_);
-  WriteChunkRecord(record, data, length, inlineOutput_.get(), compressed, ok);
-  return pipeline_->QueueBytes(inlineRecord_.data(), inlineRecord_.size());
 }
 
 bool Writer::WriteChunk(const uint8_t* data, size_t length) {

@@ -75,17 +75,11 @@ class Writer {
   // Queues the bytes behind chunks in flight, or writes them at once.
   bool Emit(const uint8_t* data, size_t length);
 
-  // With workers, a chunk this short is compressed on the calling thread and queued as a finished record: handing
-  // it to a worker would cost more than compressing it.
-  static constexpr size_t kInlineChunkLength = 65536;
-  bool EmitInlineChunk(const uint8_t* data, size_t length);
 
   ByteSink& sink_;
   std::unique_ptr<ChunkCompressor> compressor_;
-  std::unique_ptr<ChunkCompressor> inlineCompressor_;
-  ZeroedBuffer inlineInput_;
-  ZeroedBuffer inlineOutput_;
-  std::vector<uint8_t> inlineRecord_;
+  // With workers, a short chunk is read here and joins a batch of them (ChunkPipeline::AddSmallChunk).
+  ZeroedBuffer smallInput_;
   std::unique_ptr<ChunkPipeline> pipeline_;
   ZeroedBuffer input_;
   ZeroedBuffer output_;

@@ -255,6 +255,9 @@ std::vector<File> PipelineFiles() {
   }
   // More small files in a row than the pipeline queues before it writes out (4 MiB).
   for (int i = 0; i < 90; ++i) files.push_back({"many/" + std::to_string(i), test::Incompressible(50000, i)});
+  // Each side of the length that joins a batch of small chunks.
+  files.push_back({"bound/batched", test::Compressible(ChunkPipeline::kMaxSmallChunk)});
+  files.push_back({"bound/alone", test::Compressible(ChunkPipeline::kMaxSmallChunk + 1)});
   files.push_back({"big/three-chunks.bin", test::Compressible(2 * kMaxChunkLength + 3)});
   files.push_back({"big/random.bin", test::Incompressible(kMaxChunkLength + 1, 9)});
   files.push_back({"last", {'z'}});

@@ -1,5 +1,7 @@
 #include "payload/chunk_pipeline.h"
 
+#include <cstring>
+
 namespace kestrova::payload {
 
 bool WriteChunkRecord(ByteSink& sink, const uint8_t* data, size_t length, const uint8_t* compressed,
@@ -51,13 +53,16 @@ void ChunkPipeline::Work(ChunkCompressor& compressor) {
     }
     // The slot is this worker's alone until it is marked done: the producer only waits on it.
     Slot& slot = slots_[index];
-    size_t produced = 0;
-    const bool ok =
-        compressor.Compress(slot.input.get(), slot.length, slot.output.get(), kWriterOutputCapacity, &produced);
+    for (size_t i = 0; i < slot.pieces.size(); ++i) {
+      Piece& piece = slot.pieces[i];
+      // A piece's compressed form stays within its own length, so it never reaches the next piece's room; a form
+      // that long would be stored anyway. The last piece may use the rest of the buffer.
+      const size_t capacity = i + 1 < slot.pieces.size() ? piece.length : kWriterOutputCapacity - piece.offset;
+      piece.compressedOk = compressor.Compress(slot.input.get() + piece.offset, piece.length,
+                                               slot.output.get() + piece.offset, capacity, &piece.compressed);
+    }
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      slot.compressed = produced;
-      slot.compressedOk = ok;
       slot.state = SlotState::kDone;
     }
     done_.notify_all();
@@ -69,7 +74,8 @@ bool ChunkPipeline::QueueBytes(const uint8_t* data, size_t length) {
   pending_.insert(pending_.end(), data, data + length);
   // Many small files queue whole chunk records here without a chunk in between; past a bound, what is in flight
   // goes out first and then the queue, so memory stays bounded whatever the tree.
-  if (pending_.size() >= kMaxPendingBytes) return Flush();
+  const size_t gathered = gathering_ ? slots_[filling_].before.size() : 0;
+  if (pending_.size() + gathered >= kMaxPendingBytes) return Flush();
   return true;
 }
 
@@ -80,10 +86,18 @@ bool ChunkPipeline::WriteOldest() {
     std::unique_lock<std::mutex> lock(mutex_);
     done_.wait(lock, [&slot] { return slot.state == SlotState::kDone; });
   }
-  const bool ok = (slot.before.empty() || sink_.Write(slot.before.data(), slot.before.size())) &&
-                  WriteChunkRecord(sink_, slot.input.get(), slot.length, slot.output.get(), slot.compressed,
-                                   slot.compressedOk);
+  bool ok = true;
+  size_t from = 0;
+  for (const Piece& piece : slot.pieces) {
+    if (!ok) break;
+    if (piece.beforeEnd > from) ok = sink_.Write(slot.before.data() + from, piece.beforeEnd - from);
+    from = piece.beforeEnd;
+    ok = ok && WriteChunkRecord(sink_, slot.input.get() + piece.offset, piece.length,
+                                slot.output.get() + piece.offset, piece.compressed, piece.compressedOk);
+  }
   slot.before.clear();
+  slot.pieces.clear();
+  slot.used = 0;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     slot.state = SlotState::kFree;
@@ -93,7 +107,7 @@ bool ChunkPipeline::WriteOldest() {
   return ok;
 }
 
-uint8_t* ChunkPipeline::NextInput() {
+bool ChunkPipeline::TakeFreeSlot() {
   while (!failed_) {
     // Finished chunks go out as soon as they can, so the sink keeps pace with the workers.
     while (!order_.empty()) {
@@ -110,23 +124,58 @@ uint8_t* ChunkPipeline::NextInput() {
       for (size_t i = 0; i < slots_.size(); ++i) {
         if (slots_[i].state == SlotState::kFree) {
           filling_ = i;
-          return slots_[i].input.get();
+          return true;
         }
       }
     }
     if (!WriteOldest()) break;
   }
-  return nullptr;
+  return false;
+}
+
+void ChunkPipeline::AddPiece(Slot& slot, size_t length) {
+  if (slot.before.empty()) {
+    slot.before.swap(pending_);
+  } else {
+    slot.before.insert(slot.before.end(), pending_.begin(), pending_.end());
+  }
+  pending_.clear();
+  slot.pieces.push_back({slot.before.size(), slot.used, length, 0, false});
+  slot.used += length;
+}
+
+uint8_t* ChunkPipeline::NextInput() {
+  SubmitBatch();
+  return TakeFreeSlot() ? slots_[filling_].input.get() : nullptr;
 }
 
 void ChunkPipeline::Submit(size_t length) {
+  AddPiece(slots_[filling_], length);
+  gathering_ = true;
+  SubmitBatch();
+}
+
+bool ChunkPipeline::AddSmallChunk(const uint8_t* data, size_t length) {
+  if (failed_) return false;
+  if (gathering_ && slots_[filling_].used + length > kMaxChunkLength) SubmitBatch();
+  if (!gathering_) {
+    if (!TakeFreeSlot()) return false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    slots_[filling_].state = SlotState::kGathering;
+    gathering_ = true;
+  }
   Slot& slot = slots_[filling_];
-  slot.length = length;
-  slot.before.swap(pending_);
-  pending_.clear();
+  std::memcpy(slot.input.get() + slot.used, data, length);
+  AddPiece(slot, length);
+  return true;
+}
+
+void ChunkPipeline::SubmitBatch() {
+  if (!gathering_) return;
+  gathering_ = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    slot.state = SlotState::kQueued;
+    slots_[filling_].state = SlotState::kQueued;
     jobs_.push_back(filling_);
   }
   order_.push_back(filling_);
@@ -134,6 +183,7 @@ void ChunkPipeline::Submit(size_t length) {
 }
 
 bool ChunkPipeline::Flush() {
+  SubmitBatch();
   while (!failed_ && !order_.empty()) WriteOldest();
   if (failed_) return false;
   if (!pending_.empty() && !sink_.Write(pending_.data(), pending_.size())) failed_ = true;

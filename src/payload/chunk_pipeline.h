@@ -1,6 +1,7 @@
 // Compresses chunks on worker threads, each with a compressor of its own, and writes them to the sink in the
-// order they were handed over, each after the bytes queued before it. Owns its threads and one input and one
-// output buffer per slot; it knows the chunk framing but nothing of files, paths or digests.
+// order they were handed over, each after the bytes queued before it. Small chunks travel in batches, many to a
+// slot, so that a tree of small files costs a hand-over per batch, not per file. Owns its threads and one input and
+// one output buffer per slot; it knows the chunk framing but nothing of files, paths or digests.
 #pragma once
 
 #include <condition_variable>
@@ -48,23 +49,41 @@ class ChunkPipeline {
   // Hands the chunk in the buffer the last NextInput returned, `length` bytes (1..kMaxChunkLength), to a worker.
   void Submit(size_t length);
 
+  // Copies a chunk of 1..kMaxSmallChunk bytes into the batch being gathered, behind the bytes queued before it; the
+  // batch goes to a worker once the next chunk would not fit, or before anything that must follow it. False once a
+  // write failed.
+  bool AddSmallChunk(const uint8_t* data, size_t length);
+  static constexpr size_t kMaxSmallChunk = 65536;
+
   // Waits for every chunk and writes everything still queued, in order. False when any write failed.
   bool Flush();
 
  private:
-  enum class SlotState { kFree, kQueued, kDone };
-  struct Slot {
-    ZeroedBuffer input;
-    ZeroedBuffer output;
+  enum class SlotState { kFree, kGathering, kQueued, kDone };
+  // One chunk of a slot: its content at `offset` in the input, its compressed form at the same offset in the output.
+  struct Piece {
+    size_t beforeEnd = 0;  // the piece's queued bytes are before[previous piece's beforeEnd, beforeEnd)
+    size_t offset = 0;
     size_t length = 0;
     size_t compressed = 0;
     bool compressedOk = false;
-    std::vector<uint8_t> before;  // bytes queued ahead of this chunk
+  };
+  struct Slot {
+    ZeroedBuffer input;
+    ZeroedBuffer output;
+    std::vector<Piece> pieces;
+    size_t used = 0;              // input bytes the pieces take
+    std::vector<uint8_t> before;  // bytes queued ahead of the pieces
     SlotState state = SlotState::kFree;
   };
 
   void Work(ChunkCompressor& compressor);
   bool WriteOldest();
+  // Waits for a free slot (writing out finished ones); false once a write failed.
+  bool TakeFreeSlot();
+  void AddPiece(Slot& slot, size_t length);
+  // Hands the batch being gathered, if any, to a worker.
+  void SubmitBatch();
 
   ByteSink& sink_;
   std::vector<std::unique_ptr<ChunkCompressor>> compressors_;
@@ -73,6 +92,7 @@ class ChunkPipeline {
   std::deque<size_t> jobs_;   // submitted slots no worker has taken yet
   std::vector<uint8_t> pending_;
   size_t filling_ = 0;
+  bool gathering_ = false;  // slots_[filling_] is a batch of small chunks still open
   bool usable_ = true;
   bool failed_ = false;
   bool stopping_ = false;
