@@ -3,6 +3,7 @@
 // and a CreateDirectoryW per folder. The payload benchmark divides pack and extract by these.
 //   floor_io write <listing> <root>    the listing's lines are "<size> <relative path with \>"
 //   floor_io read <listing> <root>
+//   floor_io walk <root>               lists the tree as pack does (FindFirstFileExW, basic info, large fetch), no I/O
 #include <windows.h>
 
 #include <cstdio>
@@ -10,7 +11,29 @@
 #include <string>
 #include <vector>
 
+unsigned long Walk(const std::wstring& folder) {
+  WIN32_FIND_DATAW found;
+  HANDLE find = FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr,
+                                 FIND_FIRST_EX_LARGE_FETCH);
+  if (find == INVALID_HANDLE_VALUE) return 0;
+  unsigned long files = 0;
+  do {
+    if (std::wcscmp(found.cFileName, L".") == 0 || std::wcscmp(found.cFileName, L"..") == 0) continue;
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      files += Walk(folder + L"\\" + found.cFileName);
+    } else {
+      ++files;
+    }
+  } while (FindNextFileW(find, &found));
+  FindClose(find);
+  return files;
+}
+
 int wmain(int argc, wchar_t** argv) {
+  if (argc == 3 && std::wcscmp(argv[1], L"walk") == 0) {
+    std::printf("%lu files\n", Walk(argv[2]));
+    return 0;
+  }
   if (argc != 4) return 2;
   const bool writing = std::wcscmp(argv[1], L"write") == 0;
   FILE* listing = _wfopen(argv[2], L"rb");

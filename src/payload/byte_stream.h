@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 namespace kestrova::payload {
 
@@ -19,6 +20,20 @@ class ByteSource {
   // Starts the source over from its first byte, with the same underlying file or record; false when it cannot.
   virtual bool Rewind() { return false; }
 };
+
+// Reads from `source` until `capacity` bytes or its end, the first read asking for one byte more than `expected` (the
+// length the caller believes it has), so that content of that length takes one read that also sees the end. False
+// when a read fails. Under Wine every page of a read's buffer is touched first, whatever the file's length: asking
+// for the whole capacity would cost a small file as much as a large one.
+inline bool ReadSized(ByteSource& source, uint8_t* buffer, size_t capacity, uint64_t expected, size_t* got) {
+  const size_t first = expected < capacity ? static_cast<size_t>(expected) + 1 : capacity;
+  if (!source.Read(buffer, first, got)) return false;
+  if (*got < first || first == capacity) return true;
+  size_t rest = 0;
+  if (!source.Read(buffer + first, capacity - first, &rest)) return false;
+  *got += rest;
+  return true;
+}
 
 class ByteSink {
  public:

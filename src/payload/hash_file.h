@@ -19,8 +19,10 @@ class FileHasher {
 
   // Opens the long-path form of `path` for reading (sharing read only, open existing, sequential scan) and reads it
   // to its end. False when the buffer could not be allocated, the open or a read fails, or the hash provider is
-  // unavailable; *length and *sha256 are then unspecified. The file is closed on every path.
-  bool Hash(const WideString& path, uint64_t* length, Sha256Digest* sha256);
+  // unavailable; *length and *sha256 are then unspecified. The file is closed on every path. `expected`, the length
+  // the caller believes the file has, only sizes the first read (one byte more, so that a file of that length takes
+  // one read); the file is read to its end whatever its length.
+  bool Hash(const WideString& path, uint64_t* length, Sha256Digest* sha256, uint64_t expected = UINT64_MAX);
 
  private:
   ZeroedBuffer buffer_;

@@ -29,6 +29,25 @@ TEST(HashFileTest, ExactlyOneBuffer) { ExpectHashOf(test::Incompressible(1048576
 TEST(HashFileTest, OneByteMoreThanABuffer) { ExpectHashOf(test::Incompressible(1048577, 2)); }
 TEST(HashFileTest, SeveralBuffers) { ExpectHashOf(test::Incompressible(3 * 1048576 + 17, 3)); }
 
+TEST(HashFileTest, TheExpectedLengthOnlySizesTheFirstRead) {
+  test::ScratchFolder scratch;
+  FileHasher hasher;
+  const struct {
+    size_t length;
+    uint64_t expected;
+  } rows[] = {{0, 0}, {10, 10}, {10, 3}, {10, 4000}, {1048577, 1048575}, {1048577, 1048576}, {1048576, 0}};
+  for (const auto& row : rows) {
+    const Bytes content = test::Incompressible(row.length, row.expected);
+    const WideString path = scratch / L"f.bin";
+    ASSERT_TRUE(test::WriteBytes(path, content));
+    uint64_t length = 0;
+    Sha256Digest digest{};
+    ASSERT_TRUE(hasher.Hash(path, &length, &digest, row.expected)) << row.length << " " << row.expected;
+    EXPECT_EQ(length, content.size()) << row.expected;
+    EXPECT_EQ(digest, test::DigestOf(content)) << row.expected;
+  }
+}
+
 TEST(HashFileTest, MissingFileAndFolderFail) {
   ScratchFolder scratch;
   uint64_t length = 0;

@@ -42,7 +42,8 @@ bool WalkTree(FolderLister& lister, const WideString& root, std::vector<PackItem
     if (!lister.List(folder.fullPath, &items, error)) return false;
     for (const ListedItem& item : items) {
       if (item.isLink) continue;
-      PackItem next{JoinRelative(folder.relativePath, item.name), JoinFull(folder.fullPath, item.name, separator)};
+      PackItem next{JoinRelative(folder.relativePath, item.name), JoinFull(folder.fullPath, item.name, separator),
+                    item.size};
       if (item.isFolder) {
         pending.push_back({std::move(next.fullPath), std::move(next.relativePath)});
       } else {

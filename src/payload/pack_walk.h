@@ -20,6 +20,8 @@ struct ListedItem {
   // A symbolic link or a junction (whether it points at a folder or a file): neither entered nor taken. Other
   // reparse points count by their folder or file attribute.
   bool isLink = false;
+  // A file's length as the listing saw it: a hint for sizing reads, never taken for the file's length.
+  uint64_t size = 0;
 };
 
 class FolderLister {
@@ -34,6 +36,7 @@ class FolderLister {
 struct PackItem {
   std::string relativePath;
   WideString fullPath;
+  uint64_t sizeHint = 0;  // the listing's length (ListedItem::size)
 };
 
 // Walks every folder below `root` (the root included, whatever it is reached through), collecting every item that is

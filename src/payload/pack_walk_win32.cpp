@@ -36,6 +36,7 @@ class Win32FolderLister final : public FolderLister {
       ListedItem item;
       item.name = name;
       item.isFolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+      item.size = (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
       // For a reparse point the listing carries the tag in dwReserved0, so links are known without opening them.
       if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
         item.isLink = found.dwReserved0 == IO_REPARSE_TAG_SYMLINK || found.dwReserved0 == IO_REPARSE_TAG_MOUNT_POINT;

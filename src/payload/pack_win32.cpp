@@ -62,7 +62,7 @@ bool WriteArchive(ByteSink& sink, const std::vector<PackItem>& files, uint64_t* 
       return false;
     }
     size_t got = 0;
-    if (!content->Read(whole.get(), kMaxChunkLength, &got)) {
+    if (!ReadSized(*content, whole.get(), kMaxChunkLength, file.sizeHint, &got)) {
       unreadable();
       return false;
     }
@@ -113,7 +113,7 @@ bool WriteDelta(ByteSink& sink, const std::vector<PackItem>& files, const WideSt
   for (const PackItem& file : files) {
     Entry entry;
     entry.path = file.relativePath;
-    if (!hasher.Hash(file.fullPath, &entry.size, &entry.sha256)) {
+    if (!hasher.Hash(file.fullPath, &entry.size, &entry.sha256, file.sizeHint)) {
       *error = "could not read " + WideToUtf8(securefs::DisplayPath(file.fullPath));
       return false;
     }

@@ -57,7 +57,7 @@ bool WriteProduced(const ContentProducer& produce, const Entry& entry, const Wid
   }
   uint64_t length = 0;
   Sha256Digest digest{};
-  if (!hasher->Hash(target, &length, &digest) || length != entry.size || digest != entry.sha256) {
+  if (!hasher->Hash(target, &length, &digest, entry.size) || length != entry.size || digest != entry.sha256) {
     if (error) *error = shown() + " does not match the archive after writing";
     return false;
   }
@@ -98,7 +98,7 @@ bool FileMatchesEntry(const WideString& path, const Entry& entry, FileHasher& ha
   if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) return false;
   uint64_t length = 0;
   Sha256Digest digest{};
-  if (!hasher.Hash(path, &length, &digest)) return false;
+  if (!hasher.Hash(path, &length, &digest, entry.size)) return false;
   return length == entry.size && digest == entry.sha256;
 }
 
