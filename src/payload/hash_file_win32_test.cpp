@@ -32,19 +32,15 @@ TEST(HashFileTest, SeveralBuffers) { ExpectHashOf(test::Incompressible(3 * 10485
 TEST(HashFileTest, TheExpectedLengthOnlySizesTheFirstRead) {
   test::ScratchFolder scratch;
   FileHasher hasher;
-  const struct {
-    size_t length;
-    uint64_t expected;
-  } rows[] = {{0, 0}, {10, 10}, {10, 3}, {10, 4000}, {1048577, 1048575}, {1048577, 1048576}, {1048576, 0}};
-  for (const auto& row : rows) {
-    const Bytes content = test::Incompressible(row.length, row.expected);
-    const WideString path = scratch / L"f.bin";
-    ASSERT_TRUE(test::WriteBytes(path, content));
+  for (const auto [size, expected] : {std::pair<size_t, uint64_t>{0, 0}, {10, 3}, {10, 4000}, {1048577, 1048575},
+                                      {1048577, 1048576}, {1048576, 0}}) {
+    const Bytes content = test::Incompressible(size, expected);
+    ASSERT_TRUE(test::WriteBytes(scratch / L"f.bin", content));
     uint64_t length = 0;
     Sha256Digest digest{};
-    ASSERT_TRUE(hasher.Hash(path, &length, &digest, row.expected)) << row.length << " " << row.expected;
-    EXPECT_EQ(length, content.size()) << row.expected;
-    EXPECT_EQ(digest, test::DigestOf(content)) << row.expected;
+    EXPECT_TRUE(hasher.Hash(scratch / L"f.bin", &length, &digest, expected)) << size << " " << expected;
+    EXPECT_EQ(length, content.size()) << expected;
+    EXPECT_EQ(digest, test::DigestOf(content)) << expected;
   }
 }
 

@@ -43,8 +43,8 @@ void WriteSession::Work() {
     // no query beforehand.
     uint64_t length = 0;
     Sha256Digest digest{};
-    const bool proven =
-        hasher_.Hash(next.target, &length, &digest, next.entry.size) && length == next.entry.size && digest == next.entry.sha256;
+    const bool proven = hasher_.Hash(next.target, &length, &digest, next.entry.size) && length == next.entry.size &&
+                        digest == next.entry.sha256;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       busy_ = false;
