@@ -32,7 +32,7 @@ TEST(HashFileTest, SeveralBuffers) { ExpectHashOf(test::Incompressible(3 * 10485
 TEST(HashFileTest, TheExpectedLengthOnlySizesTheFirstRead) {
   test::ScratchFolder scratch;
   FileHasher hasher;
-  for (const auto [size, expected] : {std::pair<size_t, uint64_t>{0, 0}, {10, 3}, {10, 4000}, {1048577, 1048575},
+  for (const auto& [size, expected] : {std::pair<size_t, uint64_t>{0, 0}, {10, 3}, {10, 4000}, {1048577, 1048575},
                                       {1048577, 1048576}, {1048576, 0}}) {
     const Bytes content = test::Incompressible(size, expected);
     ASSERT_TRUE(test::WriteBytes(scratch / L"f.bin", content));
