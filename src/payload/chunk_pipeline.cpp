@@ -19,53 +19,30 @@ bool WriteChunkRecord(ByteSink& sink, const uint8_t* data, size_t length, const 
 }
 
 ChunkPipeline::ChunkPipeline(ByteSink& sink, std::vector<std::unique_ptr<ChunkCompressor>> compressors)
-    : sink_(sink), compressors_(std::move(compressors)), slots_(compressors_.size() + 1) {
+    : sink_(sink),
+      compressors_(std::move(compressors)),
+      slots_(compressors_.size() + 1),
+      workers_(compressors_.size() + 1) {
   for (Slot& slot : slots_) {
     slot.input = AllocateZeroed(kMaxChunkLength);
     slot.output = AllocateZeroed(kWriterOutputCapacity);
     if (!slot.input || !slot.output) usable_ = false;
   }
-  if (!usable_) return;
-  for (const std::unique_ptr<ChunkCompressor>& compressor : compressors_) {
-    threads_.emplace_back([this, &compressor] { Work(*compressor); });
-  }
+  if (usable_) workers_.Start(compressors_.size(), [this](size_t thread, size_t slot) { Compress(thread, slot); });
 }
 
-ChunkPipeline::~ChunkPipeline() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    stopping_ = true;
-    jobs_.clear();
-  }
-  work_.notify_all();
-  for (std::thread& thread : threads_) thread.join();
-}
+ChunkPipeline::~ChunkPipeline() = default;
 
-void ChunkPipeline::Work(ChunkCompressor& compressor) {
-  while (true) {
-    size_t index = 0;
-    {
-      std::unique_lock<std::mutex> lock(mutex_);
-      work_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
-      if (stopping_) return;
-      index = jobs_.front();
-      jobs_.pop_front();
-    }
-    // The slot is this worker's alone until it is marked done: the producer only waits on it.
-    Slot& slot = slots_[index];
-    for (size_t i = 0; i < slot.pieces.size(); ++i) {
-      Piece& piece = slot.pieces[i];
-      // A piece's compressed form stays within its own length, so it never reaches the next piece's room; a form
-      // that long would be stored anyway. The last piece may use the rest of the buffer.
-      const size_t capacity = i + 1 < slot.pieces.size() ? piece.length : kWriterOutputCapacity - piece.offset;
-      piece.compressedOk = compressor.Compress(slot.input.get() + piece.offset, piece.length,
-                                               slot.output.get() + piece.offset, capacity, &piece.compressed);
-    }
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      slot.state = SlotState::kDone;
-    }
-    done_.notify_all();
+void ChunkPipeline::Compress(size_t thread, size_t index) {
+  ChunkCompressor& compressor = *compressors_[thread];
+  Slot& slot = slots_[index];
+  for (size_t i = 0; i < slot.pieces.size(); ++i) {
+    Piece& piece = slot.pieces[i];
+    // A piece's compressed form stays within its own length, so it never reaches the next piece's room; a form
+    // that long would be stored anyway. The last piece may use the rest of the buffer.
+    const size_t capacity = i + 1 < slot.pieces.size() ? piece.length : kWriterOutputCapacity - piece.offset;
+    piece.compressedOk = compressor.Compress(slot.input.get() + piece.offset, piece.length,
+                                             slot.output.get() + piece.offset, capacity, &piece.compressed);
   }
 }
 
@@ -82,10 +59,7 @@ bool ChunkPipeline::QueueBytes(const uint8_t* data, size_t length) {
 bool ChunkPipeline::WriteOldest() {
   const size_t index = order_.front();
   Slot& slot = slots_[index];
-  {
-    std::unique_lock<std::mutex> lock(mutex_);
-    done_.wait(lock, [&slot] { return slot.state == SlotState::kDone; });
-  }
+  workers_.WaitDone(index);
   bool ok = true;
   size_t from = 0;
   for (const Piece& piece : slot.pieces) {
@@ -98,10 +72,7 @@ bool ChunkPipeline::WriteOldest() {
   slot.before.clear();
   slot.pieces.clear();
   slot.used = 0;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    slot.state = SlotState::kFree;
-  }
+  workers_.Set(index, SlotWorkers::State::kFree);
   order_.pop_front();
   if (!ok) failed_ = true;
   return ok;
@@ -111,22 +82,13 @@ bool ChunkPipeline::TakeFreeSlot() {
   while (!failed_) {
     // Finished chunks go out as soon as they can, so the sink keeps pace with the workers.
     while (!order_.empty()) {
-      bool oldestDone = false;
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        oldestDone = slots_[order_.front()].state == SlotState::kDone;
-      }
-      if (!oldestDone || !WriteOldest()) break;
+      if (workers_.state(order_.front()) != SlotWorkers::State::kDone || !WriteOldest()) break;
     }
     if (failed_) break;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      for (size_t i = 0; i < slots_.size(); ++i) {
-        if (slots_[i].state == SlotState::kFree) {
-          filling_ = i;
-          return true;
-        }
-      }
+    const size_t free = workers_.FirstFree();
+    if (free < slots_.size()) {
+      filling_ = free;
+      return true;
     }
     if (!WriteOldest()) break;
   }
@@ -160,8 +122,7 @@ bool ChunkPipeline::AddSmallChunk(const uint8_t* data, size_t length) {
   if (gathering_ && slots_[filling_].used + length > kMaxChunkLength) SubmitBatch();
   if (!gathering_) {
     if (!TakeFreeSlot()) return false;
-    std::lock_guard<std::mutex> lock(mutex_);
-    slots_[filling_].state = SlotState::kGathering;
+    workers_.Set(filling_, SlotWorkers::State::kGathering);
     gathering_ = true;
   }
   Slot& slot = slots_[filling_];
@@ -173,13 +134,8 @@ bool ChunkPipeline::AddSmallChunk(const uint8_t* data, size_t length) {
 void ChunkPipeline::SubmitBatch() {
   if (!gathering_) return;
   gathering_ = false;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    slots_[filling_].state = SlotState::kQueued;
-    jobs_.push_back(filling_);
-  }
+  workers_.Queue(filling_);
   order_.push_back(filling_);
-  work_.notify_one();
 }
 
 bool ChunkPipeline::Flush() {

@@ -4,18 +4,16 @@
 // one output buffer per slot; it knows the chunk framing but nothing of files, paths or digests.
 #pragma once
 
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <memory>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 #include "payload/archive_format.h"
 #include "payload/byte_stream.h"
 #include "payload/chunk_codec.h"
+#include "payload/slot_workers.h"
 
 namespace kestrova::payload {
 
@@ -59,7 +57,6 @@ class ChunkPipeline {
   bool Flush();
 
  private:
-  enum class SlotState { kFree, kGathering, kQueued, kDone };
   // One chunk of a slot: its content at `offset` in the input, its compressed form at the same offset in the output.
   struct Piece {
     size_t beforeEnd = 0;  // the piece's queued bytes are before[previous piece's beforeEnd, beforeEnd)
@@ -74,10 +71,9 @@ class ChunkPipeline {
     std::vector<Piece> pieces;
     size_t used = 0;              // input bytes the pieces take
     std::vector<uint8_t> before;  // bytes queued ahead of the pieces
-    SlotState state = SlotState::kFree;
   };
 
-  void Work(ChunkCompressor& compressor);
+  void Compress(size_t thread, size_t slot);
   bool WriteOldest();
   // Waits for a free slot (writing out finished ones); false once a write failed.
   bool TakeFreeSlot();
@@ -89,17 +85,12 @@ class ChunkPipeline {
   std::vector<std::unique_ptr<ChunkCompressor>> compressors_;
   std::vector<Slot> slots_;
   std::deque<size_t> order_;  // submitted slots not yet written, oldest first
-  std::deque<size_t> jobs_;   // submitted slots no worker has taken yet
   std::vector<uint8_t> pending_;
   size_t filling_ = 0;
   bool gathering_ = false;  // slots_[filling_] is a batch of small chunks still open
   bool usable_ = true;
   bool failed_ = false;
-  bool stopping_ = false;
-  std::mutex mutex_;
-  std::condition_variable work_;
-  std::condition_variable done_;
-  std::vector<std::thread> threads_;
+  SlotWorkers workers_;  // last: its threads stop before the slots and compressors go
 };
 
 }  // namespace kestrova::payload

@@ -15,47 +15,23 @@ bool Fail(std::string* error, std::string text) {
 }  // namespace
 
 DecodeAhead::DecodeAhead(Reader& reader, std::vector<std::unique_ptr<ChunkDecompressor>> decompressors)
-    : reader_(reader), decompressors_(std::move(decompressors)), slots_(decompressors_.size() + 2) {
+    : reader_(reader),
+      decompressors_(std::move(decompressors)),
+      slots_(decompressors_.size() + 2),
+      workers_(decompressors_.size() + 2) {
   for (Slot& slot : slots_) {
     slot.input = AllocateZeroed(kMaxChunkLength);
     slot.output = AllocateZeroed(kMaxChunkLength);
     if (!slot.input || !slot.output) usable_ = false;
   }
-  if (!usable_) return;
-  for (const std::unique_ptr<ChunkDecompressor>& decompressor : decompressors_) {
-    threads_.emplace_back([this, &decompressor] { Work(*decompressor); });
+  // A slot is a worker's alone from Queue until it is done: the reading thread only waits on it.
+  if (usable_) {
+    workers_.Start(decompressors_.size(),
+                   [this](size_t thread, size_t slot) { Decode(slots_[slot], *decompressors_[thread]); });
   }
 }
 
-DecodeAhead::~DecodeAhead() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    stopping_ = true;
-    jobs_.clear();
-  }
-  work_.notify_all();
-  for (std::thread& thread : threads_) thread.join();
-}
-
-void DecodeAhead::Work(ChunkDecompressor& decompressor) {
-  while (true) {
-    size_t index = 0;
-    {
-      std::unique_lock<std::mutex> lock(mutex_);
-      work_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
-      if (stopping_) return;
-      index = jobs_.front();
-      jobs_.pop_front();
-    }
-    // The slot is this worker's alone until it is marked done: the reading thread only waits on it.
-    Decode(slots_[index], decompressor);
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      slots_[index].state = SlotState::kDone;
-    }
-    done_.notify_all();
-  }
-}
+DecodeAhead::~DecodeAhead() = default;
 
 void DecodeAhead::Decode(Slot& slot, ChunkDecompressor& decompressor) {
   bool ok = true;
@@ -99,11 +75,7 @@ bool DecodeAhead::ParseStep() {
     return true;
   }
 
-  size_t index = 0;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    while (index < slots_.size() && slots_[index].state != SlotState::kFree) ++index;
-  }
+  const size_t index = workers_.FirstFree();
   if (index == slots_.size()) return false;
   Slot& slot = slots_[index];
   Item item;
@@ -130,32 +102,16 @@ bool DecodeAhead::ParseStep() {
     // Decoding a small chunk here costs less than handing it to a worker: with many small files the caller would
     // otherwise wait on the hand-over rather than on the decoding.
     Decode(slot, *reader_.decompressor_);
-    std::lock_guard<std::mutex> lock(mutex_);
-    slot.state = SlotState::kDone;
+    workers_.Set(index, SlotWorkers::State::kDone);
     return true;
   }
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    slot.state = SlotState::kQueued;
-    jobs_.push_back(index);
-  }
-  work_.notify_one();
+  workers_.Queue(index);
   return true;
 }
 
 void DecodeAhead::Fill() {
   while (parse_ != ParseState::kDone && items_.size() < kMaxQueuedItems && ParseStep()) {
   }
-}
-
-void DecodeAhead::WaitDone(const Slot& slot) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  done_.wait(lock, [&slot] { return slot.state == SlotState::kDone; });
-}
-
-void DecodeAhead::Release(Slot& slot) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  slot.state = SlotState::kFree;
 }
 
 RecordOutcome DecodeAhead::NextRecord(Entry* entry, std::string* error) {
@@ -169,9 +125,8 @@ RecordOutcome DecodeAhead::NextRecord(Entry* entry, std::string* error) {
     items_.pop_front();
     if (item.kind == Item::Kind::kChunk) {
       // Content the caller did not read: its slot is needed again.
-      Slot& slot = slots_[item.slot];
-      WaitDone(slot);
-      Release(slot);
+      workers_.WaitDone(item.slot);
+      workers_.Set(item.slot, SlotWorkers::State::kFree);
       continue;
     }
     if (item.kind == Item::Kind::kFailure) {
@@ -201,7 +156,7 @@ bool DecodeAhead::ReadChunks(const std::string& path, uint64_t total, std::optio
     items_.pop_front();
     if (item.kind == Item::Kind::kFailure) return Fail(error, std::move(item.error));
     Slot& slot = slots_[item.slot];
-    WaitDone(slot);
+    workers_.WaitDone(item.slot);
     bool ok = slot.ok;
     if (!ok) {
       Fail(error, "corrupt compressed chunk in " + QuotedPath(path));
@@ -219,7 +174,7 @@ bool DecodeAhead::ReadChunks(const std::string& path, uint64_t total, std::optio
       }
     }
     remaining -= slot.rawLength;
-    Release(slot);
+    workers_.Set(item.slot, SlotWorkers::State::kFree);
     if (!ok) return false;
   }
   return true;

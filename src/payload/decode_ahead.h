@@ -4,15 +4,12 @@
 // place in the archive. Knows nothing of files; the Reader is its only user.
 #pragma once
 
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "payload/archive_format.h"
@@ -20,6 +17,7 @@
 #include "payload/chunk_codec.h"
 #include "payload/delta_archive.h"
 #include "payload/sha256.h"
+#include "payload/slot_workers.h"
 
 namespace kestrova::payload {
 
@@ -46,7 +44,6 @@ class DecodeAhead {
   const DeltaRecord& delta() const { return delta_; }
 
  private:
-  enum class SlotState { kFree, kQueued, kDone };
   struct Slot {
     ZeroedBuffer input;
     ZeroedBuffer output;
@@ -57,7 +54,6 @@ class DecodeAhead {
     bool ok = false;
     bool hashed = false;
     Sha256Digest digest{};
-    SlotState state = SlotState::kFree;
   };
   // One parsed step, in archive order: a record, a chunk in a slot, or a failure met between them.
   struct Item {
@@ -71,7 +67,6 @@ class DecodeAhead {
   };
   enum class ParseState { kRecord, kChunks, kDone };
 
-  void Work(ChunkDecompressor& decompressor);
   static void Decode(Slot& slot, ChunkDecompressor& decompressor);
   // Parses ahead until the queue is full, no slot is free, or the archive ended or failed.
   void Fill();
@@ -79,8 +74,6 @@ class DecodeAhead {
   // Reads the content of the entry or patch at the front of the queue; *digest is set when a worker hashed it whole.
   bool ReadChunks(const std::string& path, uint64_t total, std::optional<Sha256>* accumulator,
                   const DataCallback& onData, bool* workerHashed, Sha256Digest* digest, std::string* error);
-  void WaitDone(const Slot& slot);
-  void Release(Slot& slot);
 
   // Records without content (a delta's references) take no slot; this bounds how many wait in the queue.
   static constexpr size_t kMaxQueuedItems = 256;
@@ -97,12 +90,7 @@ class DecodeAhead {
   uint64_t entriesRead_ = 0;
   DeltaRecord delta_;
   bool usable_ = true;
-  bool stopping_ = false;
-  std::deque<size_t> jobs_;
-  std::mutex mutex_;
-  std::condition_variable work_;
-  std::condition_variable done_;
-  std::vector<std::thread> threads_;
+  SlotWorkers workers_;  // last: its threads stop before the slots and decompressors go
 };
 
 }  // namespace kestrova::payload
