@@ -82,7 +82,7 @@ Bytes Record(const std::string& path, const Bytes& content, const std::vector<By
   return out;
 }
 
-// A delta over base files "b0" and "b1": 40 records, references and patches taking turns.
+// A delta over base files "b0" and "b1": 280 references in a row, more than the queue holds, then 20 patches.
 Bytes Delta() {
   Bytes out;
   test::PutHeader(out, kArchiveVersionDelta);
@@ -92,17 +92,17 @@ Bytes Delta() {
   out.insert(out.end(), 40, 0);
   out.insert(out.end(), {2, 0, 'b', '1'});
   out.insert(out.end(), 40, 0);
-  for (int i = 0; i < 40; ++i) {
+  for (int i = 0; i < 300; ++i) {
     const size_t tag = out.size();
     test::PutRecord(out, {'r', static_cast<char>('a' + i % 26)}, 2, test::DigestOf({'x', static_cast<uint8_t>(i)}));
-    out[tag] = i % 2 ? kTagReference : kTagPatch;
+    out[tag] = i < 280 ? kTagReference : kTagPatch;
     test::Put(out, i % 2, 4);
-    if (i % 2 == 0) {
+    if (i >= 280) {
       test::Put(out, 3, 8);
       test::PutStoredChunk(out, {'p', 'q', static_cast<uint8_t>(i)});
     }
   }
-  test::PutEnd(out, 40);
+  test::PutEnd(out, 300);
   return out;
 }
 
@@ -147,7 +147,7 @@ TEST(DecodeAheadTest, WorkersReadEveryArchiveAsOneThreadDoes) {
   // The table compares like with like; these show it compares something.
   EXPECT_EQ(Read(many, 2).lines.size(), files.size());
   EXPECT_EQ(Read(StoredFiles(200, wrongSplit, 201), 2).error, "SHA-256 mismatch in 'split'");
-  EXPECT_EQ(Read(Delta(), 2).lines.size(), 40u);
+  EXPECT_EQ(Read(Delta(), 2).lines.size(), 300u);
   EXPECT_EQ(Read(StoredFiles(200, Record("z", big, {Bytes(99, 0xFF)}, 1), 201), 2).error,
             "corrupt compressed chunk in 'z'");
 }
