@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "payload/decode_ahead.h"
-
 #include "payload/safe_path.h"
 #include "payload/sha256.h"
 
